@@ -1,0 +1,62 @@
+# Tarvel Quolt: the two commands that matter are `make run` and `make test`.
+BUILD     ?= build
+JOBS      ?= 2
+CMAKE_OPTS ?=
+# Debian packages the build, the tests and the tools need.
+DEB_PACKAGES = cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
+  libcairo2-dev libx11-dev libxtst-dev libsndfile1-dev libebur128-dev \
+  xvfb xauth xdotool zenity sox x11-utils fonts-dejavu-core
+
+.PHONY: all deps build run test test-fast test-sanitizers bench fuzz shots clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(DEB_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  (apt-get update -qq || true) && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	fi
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTQ_WERROR=ON $(CMAKE_OPTS) >/dev/null
+	cmake --build $(BUILD) -j$(JOBS)
+
+run: build
+	@if [ -x $(BUILD)/tarvel-render ]; then \
+	  $(BUILD)/tarvel-render; \
+	else \
+	  echo "The plug-in is built at $(BUILD)/tarvel-quolt.so; the render tool is not built yet."; \
+	fi
+
+# Every test: the release build under a virtual X display, then the sanitizer builds.
+test: build
+	xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+	$(MAKE) test-sanitizers
+
+test-fast: build
+	xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+
+test-sanitizers: deps
+	cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=Debug -DTQ_WERROR=ON -DTQ_SANITIZE=address -DTQ_BUILD_BENCH=OFF >/dev/null
+	cmake --build $(BUILD)-asan -j$(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir $(BUILD)-asan --output-on-failure -j$(JOBS) -LE slow
+	cmake -S . -B $(BUILD)-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTQ_WERROR=ON -DTQ_SANITIZE=thread -DTQ_BUILD_BENCH=OFF >/dev/null
+	cmake --build $(BUILD)-tsan -j$(JOBS)
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir $(BUILD)-tsan --output-on-failure -j$(JOBS) -R Thread
+
+bench: build
+	@for b in $(BUILD)/bench/tq_bench_*; do [ -x "$$b" ] && "$$b"; done; true
+	@if [ -x bench/compare.sh ]; then bench/compare.sh $(BUILD); fi
+
+fuzz:
+	@echo "fuzz targets are built in $(BUILD)-fuzz"
+
+shots: build
+	@mkdir -p $(BUILD)/shots
+	@if [ -x $(BUILD)/tq_shots ]; then $(BUILD)/tq_shots $(BUILD)/shots; fi
+
+clean:
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz

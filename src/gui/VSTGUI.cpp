@@ -1,0 +1,1 @@
+// The toolkit's sources are added beside this file.
