@@ -1,0 +1,58 @@
+#include "presets/CPresetSystemEffect.h"
+
+#include <algorithm>
+#include <cstring>
+
+CPresetSystemEffect::CPresetSystemEffect(vst::HostCallback audioMaster, vst::int32 numPrograms,
+                                         vst::int32 numParams)
+    : AudioEffectX(audioMaster, numPrograms, numParams) {
+    tq::fillFactoryPrograms(programs_);
+}
+
+void CPresetSystemEffect::fillFactoryPresets() { tq::fillFactoryPrograms(programs_); }
+
+void CPresetSystemEffect::setParameter(vst::int32 index, float value) {
+    if (index < 0 || index >= tq::kParameterCount) return;
+    programs_[static_cast<std::size_t>(currentSlot_)].values[index] = value;
+    programs_[0].values[index] = value;
+}
+
+void CPresetSystemEffect::setProgramName(char* name) {
+    if (name == nullptr) return;
+    tq::storeProgramName(programs_[static_cast<std::size_t>(currentSlot_)], name);
+    char stored[tq::kProgramNameBytes + 1];
+    tq::readProgramName(programs_[static_cast<std::size_t>(currentSlot_)], stored);
+    programNameChanged(stored);
+}
+
+void CPresetSystemEffect::getProgramName(char* name) {
+    tq::readProgramName(programs_[static_cast<std::size_t>(currentSlot_)], name);
+}
+
+bool CPresetSystemEffect::getProgramNameIndexed(vst::int32 /*category*/, vst::int32 index,
+                                                char* text) {
+    if (index < 0 || index >= tq::kProgramCount || text == nullptr) return false;
+    tq::readProgramName(programs_[static_cast<std::size_t>(index)], text);
+    return true;
+}
+
+void CPresetSystemEffect::selectSlot(int slot) {
+    slot = std::clamp(slot, 0, tq::kProgramCount - 1);
+    curProgram_ = 0;
+    currentSlot_ = slot;
+    const auto selected = static_cast<std::size_t>(slot);
+    for (int index = 0; index < tq::kParameterCount; ++index) {
+        setParameter(index, programs_[selected].values[index]);
+        // Read again: the old-layout conversion run by the last index may have
+        // rewritten earlier values of this slot.
+        programs_[0].values[index] = programs_[selected].values[index];
+    }
+    updateDisplay();
+}
+
+void CPresetSystemEffect::setCurrentName(const char* name) {
+    tq::storeProgramName(programs_[static_cast<std::size_t>(currentSlot_)], name);
+    tq::storeProgramName(programs_[0], name);
+    curProgram_ = 0;
+    updateDisplay();
+}
