@@ -117,4 +117,25 @@ inline constexpr int kMaxLookAhead = 512;
 inline constexpr int kMaxSmoothingLength = 256;
 inline constexpr int kAlignmentDelay = 31;
 
+// Attack coefficients of the smoother bank: time constants from 32 ms down to 1 ms,
+// stepped by repeated subtraction so every caller gets the same eight values.
+inline void fillAttackCoefficients(EngineParameters& parameters, double rate) {
+    double ms = 32.0;
+    for (auto& coefficient : parameters.attack) {
+        coefficient.store(onePoleCoefficient(ms, rate), std::memory_order_relaxed);
+        ms -= 4.428571428571429;
+    }
+}
+
+// Release coefficients of the smoother bank: from `releaseMs` down to 2 ms in seven
+// equal steps (repeated subtraction).
+inline void fillReleaseCoefficients(EngineParameters& parameters, double releaseMs, double rate) {
+    const double step = (releaseMs - 2.0) / 7.0;
+    double ms = releaseMs;
+    for (auto& coefficient : parameters.release) {
+        coefficient.store(onePoleCoefficient(ms, rate), std::memory_order_relaxed);
+        ms -= step;
+    }
+}
+
 }  // namespace tq
