@@ -1,0 +1,66 @@
+#include "presets/MeteringPreferences.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/MessageBox.h"
+#include "platform/UserStore.h"
+
+namespace tq {
+
+int meteringStepIndex(float value, int steps) {
+    const float scaled = static_cast<float>(steps) * value;
+    // The comparison is false for NaN, which then counts as step 0 like negative values;
+    // it also keeps the conversion to int defined for huge values.
+    if (!(scaled >= 1.0f)) return 0;
+    if (scaled >= static_cast<float>(steps)) return steps - 1;
+    return std::min(steps - 1, static_cast<int>(scaled));
+}
+
+StoredMeteringPreferences loadMeteringPreferences() {
+    StoredMeteringPreferences stored;
+    const UserStore store(kMeteringKey);
+    for (const MeteringPreference& preference : kMeteringPreferences) {
+        const std::optional<std::int32_t> index = store.readInt32(preference.valueName);
+        if (!index) continue;
+        // An index outside 0..n-1 would give a value outside 0..1; the parameter model
+        // would read it as the nearest step, which is what the limit does here.
+        const int step = std::clamp<std::int32_t>(*index, 0, preference.steps - 1);
+        stored.settings[static_cast<std::size_t>(stored.count++)] = {
+            preference.parameterIndex,
+            (static_cast<float>(step) + 0.5f) / static_cast<float>(preference.steps)};
+    }
+    return stored;
+}
+
+int applyStoredMeteringPreferences(
+    const std::function<void(int index, float value)>& setParameter) {
+    const StoredMeteringPreferences stored = loadMeteringPreferences();
+    for (int i = 0; i < stored.count; ++i) {
+        const ParameterSetting& setting = stored.settings[static_cast<std::size_t>(i)];
+        setParameter(setting.index, setting.value);
+    }
+    return stored.count;
+}
+
+MeteringSaveResult saveMeteringPreferences(const std::function<float(int index)>& getParameter) {
+    std::array<int, kMeteringPreferences.size()> steps{};
+    for (std::size_t i = 0; i < kMeteringPreferences.size(); ++i) {
+        steps[i] = meteringStepIndex(getParameter(kMeteringPreferences[i].parameterIndex),
+                                     kMeteringPreferences[i].steps);
+    }
+    const UserStore store(kMeteringKey);
+    if (!store.createKey()) {
+        showErrorMessage(kMeteringKeyFailedText);
+        return MeteringSaveResult::keyFailed;
+    }
+    for (std::size_t i = 0; i < kMeteringPreferences.size(); ++i) {
+        if (!store.writeInt32(kMeteringPreferences[i].valueName, steps[i])) {
+            showErrorMessage(kMeteringValueFailedText);
+            return MeteringSaveResult::valueFailed;
+        }
+    }
+    return MeteringSaveResult::saved;
+}
+
+}  // namespace tq
