@@ -1,0 +1,156 @@
+#include "effect/ParameterModel.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace tq {
+
+namespace {
+
+constexpr const char* kNames[kNumParameters] = {
+    "Output",   "Drive",   "Transient", "Release",   "TransShape", "L/R Link", "Oversample",
+    "DetectorOrder", "Power", "Scale",  "Bits",      "NoiseShape", "Calibrate", "Leveller",
+    "MeterOvs", "AutoOut", "Quantize",  "Autoblack", "MeterType",  "AttZoom",  "AttShow",
+    "PostMeter", "dummy",  "dummy",     "dummy",     "resvd-vid",
+};
+
+const char* onOff(float x) { return stepIndex(x, 2) == 0 ? "off" : "on"; }
+
+}  // namespace
+
+int stepIndex(float x, int steps) {
+    if (!(x > 0.0f)) return 0;  // negative values and NaN fall on the first step
+    const float scaled = static_cast<float>(steps) * x;
+    if (!(scaled < static_cast<float>(steps))) return steps - 1;
+    return static_cast<int>(scaled);
+}
+
+float stepCentre(int step, int steps) {
+    return (static_cast<float>(step) + 0.5f) / static_cast<float>(steps);
+}
+
+double outputGainFor(float x) { return std::pow(2.0, (static_cast<double>(x) - 1.0) * 2.0); }
+double driveGainFor(float x) { return std::pow(2.0, (static_cast<double>(x) - 0.5) * 8.0); }
+double transientShareFor(float x) {
+    const double scaled = 1.4142136 * static_cast<double>(x);
+    return 0.25 * scaled * scaled;
+}
+double releaseTimeFor(float x) {
+    return std::pow(10.0, 3.0 * std::pow(static_cast<double>(x), 0.82030212));
+}
+double levellerGainFor(float x) { return outputGainFor(x); }
+
+std::string numberText(double value) {
+    if (std::isnan(value)) return "nan";
+    if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+    const bool negative = value < 0.0;
+    const double magnitude = std::fabs(value);
+    // Print more digits than the budget can ever hold, then cut: the digits kept
+    // are those of the exact value, without any rounding of the last one.
+    char digits[400];
+    std::snprintf(digits, sizeof(digits), "%.24f", magnitude);
+    std::string text(digits);
+    const std::size_t point = text.find('.');
+    const int integerDigits = static_cast<int>(point);
+    const int fractionDigits = 8 - (negative ? 1 : 0) - 1 - integerDigits;
+    std::string result = negative ? "-" : "";
+    result += text.substr(0, point);
+    if (fractionDigits > 0) {
+        result += '.';
+        result += text.substr(point + 1, static_cast<std::size_t>(fractionDigits));
+    }
+    return result;
+}
+
+std::string decibelText(double value) {
+    if (!(value > 0.0)) return "-oo";
+    // The gain and the decibel value are both kept in single precision before the
+    // digits are cut: -0.01002 for Output at 0.999167, -12.0411 for a gain of 0.25.
+    const float gain = static_cast<float>(value);
+    const float decibels = static_cast<float>(20.0 * std::log10(static_cast<double>(gain)));
+    return numberText(static_cast<double>(decibels));
+}
+
+const char* parameterName(int index) {
+    if (index < 0 || index >= kNumParameters) return nullptr;
+    return kNames[index];
+}
+
+const char* parameterLabel(int index) {
+    switch (index) {
+        case kOutput:
+        case kDrive:
+        case kLeveller:
+            return "dB";
+        case kTransient:
+        case kRelease:
+            return "ms";
+        default:
+            return "";
+    }
+}
+
+std::string parameterDisplay(int index, float x) {
+    switch (index) {
+        case kOutput:
+            return decibelText(outputGainFor(x));
+        case kDrive:
+            return decibelText(driveGainFor(x));
+        case kTransient:
+            return numberText(transientShareFor(x));
+        case kRelease:
+            return numberText(releaseTimeFor(x));
+        case kTransShape: {
+            static constexpr const char* kTexts[] = {"hard", "med", "soft"};
+            return kTexts[stepIndex(x, 3)];
+        }
+        case kLink:
+            return numberText(static_cast<double>(x) * 100.0);
+        case kOversample:
+        case kPower:
+        case kMeterOvs:
+        case kAutoOut:
+        case kQuantize:
+        case kAutoblack:
+            return onOff(x);
+        case kDetectorOrder:
+            return stepIndex(x, 2) == 0 ? "I" : "II";
+        case kScale: {
+            static constexpr const char* kTexts[] = {"K-12", "K-14", "K-20"};
+            return kTexts[stepIndex(x, 3)];
+        }
+        case kBits: {
+            static constexpr const char* kTexts[] = {"8", "16", "24"};
+            return kTexts[stepIndex(x, 3)];
+        }
+        case kNoiseShape: {
+            static constexpr const char* kTexts[] = {"off", "type A", "type B", "type C"};
+            return kTexts[stepIndex(x, 4)];
+        }
+        case kCalibrate: {
+            static constexpr const char* kTexts[] = {"off", "left", "l+r uncor", "right"};
+            return kTexts[stepIndex(x, 4)];
+        }
+        case kLeveller:
+            // The dB of the normalised value itself, not of the leveller gain.
+            return decibelText(static_cast<double>(x));
+        case kMeterType:
+            return stepIndex(x, 2) == 0 ? "peak" : "k-system";
+        case kAttZoom:
+            return stepIndex(x, 2) == 0 ? "24dB" : "12dB";
+        case kAttShow: {
+            const int mask = stepIndex(x, 8);
+            std::string text;
+            if (mask & 1) text += '1';
+            if (mask & 2) text += '2';
+            if (mask & 4) text += 'L';
+            return text;
+        }
+        case kPostMeter:
+            return stepIndex(x, 2) == 0 ? "pre" : "post";
+        default:
+            return "";
+    }
+}
+
+}  // namespace tq
