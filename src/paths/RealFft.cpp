@@ -3,6 +3,10 @@
 #include "paths/DoublePair.h"
 #include "paths/FftTwiddles.h"
 
+// The small helpers below must melt into the straight-line passes; a call per butterfly
+// would cost more than the butterfly.
+#define TQ_FFT_INLINE [[gnu::always_inline]] inline
+
 namespace tq {
 namespace {
 
@@ -12,21 +16,25 @@ namespace {
 struct ScalarLanes {
     using Value = double;
     static constexpr int kDoublesPerElement = 1;
-    static Value load(const double* p, int element) { return p[element]; }
-    static void store(double* p, int element, Value value) { p[element] = value; }
-    static Value constant(double value) { return value; }
+    TQ_FFT_INLINE static Value load(const double* p, int element) { return p[element]; }
+    TQ_FFT_INLINE static void store(double* p, int element, Value value) { p[element] = value; }
+    TQ_FFT_INLINE static Value constant(double value) { return value; }
 };
 
 struct PairedLanes {
     using Value = DoublePair;
     static constexpr int kDoublesPerElement = 2;
-    static Value load(const double* p, int element) { return DoublePair::load(p + 2 * element); }
-    static void store(double* p, int element, Value value) { value.store(p + 2 * element); }
-    static Value constant(double value) { return DoublePair::both(value); }
+    TQ_FFT_INLINE static Value load(const double* p, int element) {
+        return DoublePair::load(p + 2 * element);
+    }
+    TQ_FFT_INLINE static void store(double* p, int element, Value value) {
+        value.store(p + 2 * element);
+    }
+    TQ_FFT_INLINE static Value constant(double value) { return DoublePair::both(value); }
 };
 
 template <class Lanes>
-double* elementAt(double* p, int element) {
+TQ_FFT_INLINE double* elementAt(double* p, int element) {
     return p + element * Lanes::kDoublesPerElement;
 }
 
@@ -37,69 +45,69 @@ struct Complex {
 };
 
 template <class V>
-Complex<V> operator+(Complex<V> a, Complex<V> b) {
+TQ_FFT_INLINE Complex<V> operator+(Complex<V> a, Complex<V> b) {
     return {a.re + b.re, a.im + b.im};
 }
 
 template <class V>
-Complex<V> operator-(Complex<V> a, Complex<V> b) {
+TQ_FFT_INLINE Complex<V> operator-(Complex<V> a, Complex<V> b) {
     return {a.re - b.re, a.im - b.im};
 }
 
 // u + i v and u - i v.
 template <class V>
-Complex<V> plusTimesI(Complex<V> u, Complex<V> v) {
+TQ_FFT_INLINE Complex<V> plusTimesI(Complex<V> u, Complex<V> v) {
     return {u.re - v.im, u.im + v.re};
 }
 
 template <class V>
-Complex<V> minusTimesI(Complex<V> u, Complex<V> v) {
+TQ_FFT_INLINE Complex<V> minusTimesI(Complex<V> u, Complex<V> v) {
     return {u.re + v.im, u.im - v.re};
 }
 
 // -i (a - b), the transpose of the pair (u + i v, u - i v) with respect to v.
 template <class V>
-Complex<V> minusITimesDifference(Complex<V> a, Complex<V> b) {
+TQ_FFT_INLINE Complex<V> minusITimesDifference(Complex<V> a, Complex<V> b) {
     return {a.im - b.im, b.re - a.re};
 }
 
 // z * (c + i s) and z * (c - i s).
 template <class V>
-Complex<V> rotate(Complex<V> z, V c, V s) {
+TQ_FFT_INLINE Complex<V> rotate(Complex<V> z, V c, V s) {
     return {z.re * c - z.im * s, z.re * s + z.im * c};
 }
 
 template <class V>
-Complex<V> rotateBack(Complex<V> z, V c, V s) {
+TQ_FFT_INLINE Complex<V> rotateBack(Complex<V> z, V c, V s) {
     return {z.re * c + z.im * s, z.im * c - z.re * s};
 }
 
 // z * sqrt(1/2) (1 + i) and z * sqrt(1/2) (1 - i): the eighth-turn rotations.
 template <class V>
-Complex<V> rotateEighth(Complex<V> z, V half) {
+TQ_FFT_INLINE Complex<V> rotateEighth(Complex<V> z, V half) {
     return {(z.re - z.im) * half, (z.re + z.im) * half};
 }
 
 template <class V>
-Complex<V> rotateEighthBack(Complex<V> z, V half) {
+TQ_FFT_INLINE Complex<V> rotateEighthBack(Complex<V> z, V half) {
     return {(z.re + z.im) * half, (z.im - z.re) * half};
 }
 
 // Complex element j of a complex sequence sits at elements 2j (real) and 2j + 1 (imaginary).
 template <class Lanes>
-Complex<typename Lanes::Value> loadComplex(const double* z, int j) {
+TQ_FFT_INLINE Complex<typename Lanes::Value> loadComplex(const double* z, int j) {
     return {Lanes::load(z, 2 * j), Lanes::load(z, 2 * j + 1)};
 }
 
 template <class Lanes>
-void storeComplex(double* z, int j, Complex<typename Lanes::Value> value) {
+TQ_FFT_INLINE void storeComplex(double* z, int j, Complex<typename Lanes::Value> value) {
     Lanes::store(z, 2 * j, value.re);
     Lanes::store(z, 2 * j + 1, value.im);
 }
 
 // Rotation factor W^k = e^(+2 pi i k / T) from the size-T table, 1 <= k < T/4.
 template <class Lanes, int tableSize>
-void loadTwiddle(int k, typename Lanes::Value& c, typename Lanes::Value& s) {
+TQ_FFT_INLINE void loadTwiddle(int k, typename Lanes::Value& c, typename Lanes::Value& s) {
     const double* table = kFftTwiddles<tableSize, Lanes::kDoublesPerElement>.values;
     c = Lanes::load(table, 2 * (k - 1));
     s = Lanes::load(table, 2 * (k - 1) + 1);
@@ -116,7 +124,7 @@ void loadTwiddle(int k, typename Lanes::Value& c, typename Lanes::Value& s) {
 // The inverse is the exact transpose: sub-transforms first, then the transposed pass.
 
 template <class Lanes, int L>
-void passStep(double* z, int k, typename Lanes::Value c, typename Lanes::Value s) {
+TQ_FFT_INLINE void passStep(double* z, int k, typename Lanes::Value c, typename Lanes::Value s) {
     const auto z0 = loadComplex<Lanes>(z, k);
     const auto z1 = loadComplex<Lanes>(z, k + L / 4);
     const auto z2 = loadComplex<Lanes>(z, k + L / 2);
@@ -130,7 +138,7 @@ void passStep(double* z, int k, typename Lanes::Value c, typename Lanes::Value s
 }
 
 template <class Lanes, int L>
-void passStepUnrotated(double* z) {
+TQ_FFT_INLINE void passStepUnrotated(double* z) {
     const auto z0 = loadComplex<Lanes>(z, 0);
     const auto z1 = loadComplex<Lanes>(z, L / 4);
     const auto z2 = loadComplex<Lanes>(z, L / 2);
@@ -144,7 +152,7 @@ void passStepUnrotated(double* z) {
 }
 
 template <class Lanes, int L>
-void passStepEighth(double* z, int k) {
+TQ_FFT_INLINE void passStepEighth(double* z, int k) {
     const auto half = Lanes::constant(kFftSqrtHalf);
     const auto z0 = loadComplex<Lanes>(z, k);
     const auto z1 = loadComplex<Lanes>(z, k + L / 4);
@@ -159,7 +167,8 @@ void passStepEighth(double* z, int k) {
 }
 
 template <class Lanes, int L>
-void inversePassStep(double* z, int k, typename Lanes::Value c, typename Lanes::Value s) {
+TQ_FFT_INLINE void inversePassStep(double* z, int k, typename Lanes::Value c,
+                                   typename Lanes::Value s) {
     const auto a = loadComplex<Lanes>(z, k);
     const auto b = loadComplex<Lanes>(z, k + L / 4);
     const auto p = rotateBack(loadComplex<Lanes>(z, k + L / 2), c, s);
@@ -173,7 +182,7 @@ void inversePassStep(double* z, int k, typename Lanes::Value c, typename Lanes::
 }
 
 template <class Lanes, int L>
-void inversePassStepUnrotated(double* z) {
+TQ_FFT_INLINE void inversePassStepUnrotated(double* z) {
     const auto a = loadComplex<Lanes>(z, 0);
     const auto b = loadComplex<Lanes>(z, L / 4);
     const auto p = loadComplex<Lanes>(z, L / 2);
@@ -187,7 +196,7 @@ void inversePassStepUnrotated(double* z) {
 }
 
 template <class Lanes, int L>
-void inversePassStepEighth(double* z, int k) {
+TQ_FFT_INLINE void inversePassStepEighth(double* z, int k) {
     const auto half = Lanes::constant(kFftSqrtHalf);
     const auto a = loadComplex<Lanes>(z, k);
     const auto b = loadComplex<Lanes>(z, k + L / 4);
@@ -203,7 +212,7 @@ void inversePassStepEighth(double* z, int k) {
 
 // 2 points: (a + b, a - b); its own transpose.
 template <class Lanes>
-void complex2(double* z) {
+TQ_FFT_INLINE void complex2(double* z) {
     const auto a = loadComplex<Lanes>(z, 0);
     const auto b = loadComplex<Lanes>(z, 1);
     storeComplex<Lanes>(z, 0, a + b);
@@ -384,7 +393,7 @@ void inverseReal8(double* b) {
 
 // Rotation factor e^(+2 pi i k / M) of the real split stage, 1 <= k < M/4.
 template <class Lanes, int M>
-void splitTwiddle(int k, typename Lanes::Value& c, typename Lanes::Value& s) {
+TQ_FFT_INLINE void splitTwiddle(int k, typename Lanes::Value& c, typename Lanes::Value& s) {
     if constexpr (M == 16) {
         constexpr double cosines[4] = {1.0, kFftCosPi8, kFftSqrtHalf, kFftSinPi8};
         c = Lanes::constant(cosines[k]);
