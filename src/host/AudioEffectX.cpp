@@ -1,5 +1,7 @@
 #include "host/AudioEffectX.h"
 
+#include <cmath>
+
 AudioEffectX::AudioEffectX(vst::HostCallback audioMaster, vst::int32 numPrograms,
                            vst::int32 numParams)
     : AudioEffect(audioMaster, numPrograms, numParams) {}
@@ -54,7 +56,10 @@ vst::intptr AudioEffectX::dispatcher(vst::int32 opcode, vst::int32 index, vst::i
             VstKeyCode key;
             key.character = index;
             key.virt = static_cast<unsigned char>(value);
-            key.modifier = static_cast<unsigned char>(opt);
+            // Modifier bits arrive in a float; anything but a small whole number is none.
+            key.modifier = std::isfinite(opt) && opt >= 0.0f && opt < 256.0f
+                               ? static_cast<unsigned char>(opt)
+                               : 0;
             const bool used = opcode == vst::effEditKeyDown ? editor_->onKeyDown(key)
                                                             : editor_->onKeyUp(key);
             return used ? 1 : 0;
