@@ -1,0 +1,117 @@
+// Overlap-add fast convolution of the transient envelope with the smoothing kernel,
+// followed by the transient ring that lines the result up with the look-ahead.
+//
+// One value per frame goes in (the windowed maximum rho) and one comes out (tau):
+//   tau(n) = sum over m = 0 .. N-1 of h[m] * rho(n - R - N + 1 - m),  R = ring length,
+// i.e. a causal FIR with a pure delay of N - 1 frames, then R frames of ring. Blocks of
+// N frames are counted across calls; the block that completes runs its transforms in
+// the frame that completes it, before that frame's output is read.
+//
+// The block buffer is a 2N-point real sequence in interleaved-halves order: pair k holds
+// time index k (the block's input, later its result) and time index k + N (the zero
+// padding, later the part of the result that spills into the next block, moved to the
+// tail as it is read). Template over the flavour's layout; all storage is allocated at
+// construction for N = 256 and a ring of 512; configure/reset/clear never allocate.
+#pragma once
+
+#include "paths/ChannelLayout.h"
+#include "paths/RealFft.h"
+
+namespace tq {
+
+template <typename Layout>
+class BlockConvolver {
+  public:
+    using Value = typename Layout::Value;
+    static constexpr int kMaxLength = kMaxSmoothingLength;
+    static constexpr int kMaxRingLength = kMaxLookAhead;
+
+    BlockConvolver() : block_(2 * kMaxLength), tail_(kMaxLength), ring_(kMaxRingLength) {}
+
+    // [lock held] New kernel length N, ring length R (1 .. 512) and prepared kernel
+    // spectrum (in this layout, alive as long as it is used). Positions restart at 0 and
+    // the buffers are cleared. Returns false, changing nothing, if N has no transform.
+    bool configure(int length, int ringLength, const double* kernelSpectrum) {
+        const RealFftSize* fft = Layout::kFlavour == Flavour::Paired ? pairedFftForKernel(length)
+                                                                     : scalarFftForKernel(length);
+        if (fft == nullptr || fft->inverse == nullptr || length > kMaxLength || ringLength < 1 ||
+            ringLength > kMaxRingLength || kernelSpectrum == nullptr) {
+            return false;
+        }
+        fft_ = fft;
+        kernel_ = kernelSpectrum;
+        length_ = length;
+        ringLength_ = ringLength;
+        reset();
+        return true;
+    }
+
+    // Positions to 0 and buffers cleared.
+    void reset() {
+        position_ = 0;
+        ringIndex_ = 0;
+        clear();
+    }
+    // Buffers cleared; positions kept.
+    void clear() {
+        block_.clear();
+        tail_.clear();
+        ring_.clear();
+    }
+
+    int length() const { return length_; }
+    int ringLength() const { return ringLength_; }
+
+    // [audio-thread] One frame: rho in, tau out.
+    Value step(Value rho) {
+        const auto block = block_.view();
+        const auto tail = tail_.view();
+        const auto ring = ring_.view();
+        block.set(2 * position_, rho);
+        if (++position_ == length_) {
+            position_ = 0;
+            transform();
+        }
+        // The pair read is the one after the pair just written, so the next frame's input
+        // lands only where the output has already been taken. The tail index always
+        // equals the block position (both restart together after a transform).
+        const Value sigma = block.get(2 * position_) + tail.get(position_);
+        tail.set(position_, block.get(2 * position_ + 1));
+        block.set(2 * position_ + 1, Value::both(0.0));
+
+        const Value tau = ring.get(ringIndex_);
+        ring.set(ringIndex_, sigma);
+        if (++ringIndex_ == ringLength_) ringIndex_ = 0;
+        return tau;
+    }
+
+  private:
+    void transform() {
+        if (fft_ == nullptr) return;  // never configured: the envelope stays at zero
+        if constexpr (Layout::kFlavour == Flavour::Paired) {
+            double* data = block_.view().pairs;
+            fft_->forward(data);
+            fft_->multiplySpectrum(data, kernel_);
+            fft_->inverse(data);
+        } else {
+            const auto view = block_.view();
+            for (double* data : {view.left, view.right}) {
+                fft_->forward(data);
+                fft_->multiplySpectrum(data, kernel_);
+                fft_->inverse(data);
+            }
+        }
+    }
+
+    typename Layout::Array block_;
+    typename Layout::Array tail_;
+    typename Layout::Array ring_;
+    const RealFftSize* fft_ = nullptr;
+    const double* kernel_ = nullptr;
+    int length_ = 1;
+    int ringLength_ = 1;
+    int position_ = 0;
+    int ringIndex_ = 0;
+};
+
+}  // namespace tq

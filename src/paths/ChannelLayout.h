@@ -1,0 +1,132 @@
+// The two buffer layouts of the processing flavours, behind one interface, so the
+// limiter loop is written once and both flavours run the same operations in the same
+// order (and so agree bit for bit).
+//
+// Scalar flavour: each per-channel quantity lives in two separate arrays (left, right);
+// a frame's values travel as a PlainPair of two doubles, and smoothed values get the
+// 1e-30 denormal guard. Paired flavour: one array of interleaved (left, right) pairs,
+// 16-byte aligned; a frame's values travel as a DoublePair (one SSE2 register), and
+// denormals are flushed by the control register instead (DenormalFlushScope).
+//
+// Arrays allocate at construction only; clear() zeroes them.
+#pragma once
+
+#include <cmath>
+
+#include "dsp/AlignedBuffer.h"
+#include "dsp/EngineSettings.h"
+#include "paths/DoublePair.h"
+
+#if TQ_HAVE_SSE2
+#include <xmmintrin.h>
+#endif
+
+namespace tq {
+
+// Two doubles with the operations of DoublePair, computed one lane at a time. The
+// comparison rules match the SSE2 instructions (max/min return the second operand when
+// the comparison fails), so results are identical lane by lane.
+struct PlainPair {
+    double l = 0.0;
+    double r = 0.0;
+
+    PlainPair() = default;
+    PlainPair(double left, double right) : l(left), r(right) {}
+    static PlainPair both(double value) { return {value, value}; }
+    double left() const { return l; }
+    double right() const { return r; }
+
+    friend PlainPair operator+(PlainPair a, PlainPair b) { return {a.l + b.l, a.r + b.r}; }
+    friend PlainPair operator-(PlainPair a, PlainPair b) { return {a.l - b.l, a.r - b.r}; }
+    friend PlainPair operator*(PlainPair a, PlainPair b) { return {a.l * b.l, a.r * b.r}; }
+    friend PlainPair operator/(PlainPair a, PlainPair b) { return {a.l / b.l, a.r / b.r}; }
+    friend PlainPair max(PlainPair a, PlainPair b) {
+        return {a.l > b.l ? a.l : b.l, a.r > b.r ? a.r : b.r};
+    }
+    friend PlainPair min(PlainPair a, PlainPair b) {
+        return {a.l < b.l ? a.l : b.l, a.r < b.r ? a.r : b.r};
+    }
+    friend PlainPair abs(PlainPair a) { return {std::fabs(a.l), std::fabs(a.r)}; }
+    friend PlainPair selectGreaterEqual(PlainPair a, PlainPair b, PlainPair x, PlainPair y) {
+        return {a.l >= b.l ? x.l : y.l, a.r >= b.r ? x.r : y.r};
+    }
+    friend PlainPair selectGreater(PlainPair a, PlainPair b, PlainPair x, PlainPair y) {
+        return {a.l > b.l ? x.l : y.l, a.r > b.r ? x.r : y.r};
+    }
+};
+
+struct ScalarLayout {
+    using Value = PlainPair;
+    static constexpr Flavour kFlavour = Flavour::Scalar;
+    static constexpr bool kDenormalGuard = true;
+
+    // Raw pointers for the hot loop (kept in registers).
+    struct View {
+        double* left;
+        double* right;
+        Value get(int i) const { return {left[i], right[i]}; }
+        void set(int i, Value v) const {
+            left[i] = v.l;
+            right[i] = v.r;
+        }
+    };
+
+    class Array {
+      public:
+        explicit Array(int capacity)
+            : left_(static_cast<std::size_t>(capacity)),
+              right_(static_cast<std::size_t>(capacity)) {}
+        View view() { return {left_.data(), right_.data()}; }
+        void clear() {
+            left_.clear();
+            right_.clear();
+        }
+
+      private:
+        AlignedBuffer left_;
+        AlignedBuffer right_;
+    };
+};
+
+struct PairedLayout {
+    using Value = DoublePair;
+    static constexpr Flavour kFlavour = Flavour::Paired;
+    static constexpr bool kDenormalGuard = false;
+
+    struct View {
+        double* pairs;
+        Value get(int i) const { return DoublePair::load(pairs + 2 * i); }
+        void set(int i, Value v) const { v.store(pairs + 2 * i); }
+    };
+
+    class Array {
+      public:
+        explicit Array(int capacity) : pairs_(2 * static_cast<std::size_t>(capacity)) {}
+        View view() { return {pairs_.data()}; }
+        void clear() { pairs_.clear(); }
+
+      private:
+        AlignedBuffer pairs_;
+    };
+};
+
+// Sets flush-to-zero and denormals-are-zero (MXCSR bits 0x8040) for its lifetime and
+// gives the caller back exactly the control word it had, on every way out.
+class DenormalFlushScope {
+  public:
+    static constexpr unsigned kFlushBits = 0x8040;
+#if TQ_HAVE_SSE2
+    DenormalFlushScope() : saved_(_mm_getcsr()) { _mm_setcsr(saved_ | kFlushBits); }
+    ~DenormalFlushScope() { _mm_setcsr(saved_); }
+
+  private:
+    unsigned saved_;
+#else
+    DenormalFlushScope() = default;
+#endif
+  public:
+    DenormalFlushScope(const DenormalFlushScope&) = delete;
+    DenormalFlushScope& operator=(const DenormalFlushScope&) = delete;
+};
+
+}  // namespace tq

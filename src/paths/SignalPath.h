@@ -1,0 +1,77 @@
+// The limiter signal path: everything the effect runs on audio.
+//
+// Owns the limiter engine of the chosen flavour (scalar: separate left/right arrays and
+// the 1e-30 denormal guard; paired: interleaved (left, right) pairs processed two lanes
+// at a time, with flush-to-zero set for each call), the smoothing kernel, the shared
+// noise generator and the requantizer. Every buffer is allocated by the constructor for
+// the worst case (rate band 2, N = 256); nothing allocates afterwards.
+//
+// Latency: the output is the input delayed by L + 31 frames (look-ahead plus the
+// interpolator's centre delay) in every setting.
+#pragma once
+
+#include <memory>
+
+#include "dsp/EngineSettings.h"
+#include "dsp/NoiseGenerator.h"
+#include "dsp/Requantizer.h"
+#include "paths/SmoothingKernel.h"
+
+namespace tq {
+
+struct ScalarLayout;
+struct PairedLayout;
+template <typename Layout>
+class LimiterEngine;
+
+class SignalPath {
+  public:
+    // [lock held] Allocates everything, starts at 44100 Hz with the TransShape step of
+    // `parameters`, builds the kernel and runs suspend().
+    SignalPath(Flavour flavour, EngineParameters& parameters);
+    ~SignalPath();
+    SignalPath(const SignalPath&) = delete;
+    SignalPath& operator=(const SignalPath&) = delete;
+
+    Flavour flavour() const { return flavour_; }
+    const RateSettings& rateSettings() const { return rates_; }
+    const SmoothingKernel& kernel() const { return kernel_; }
+    int latency() const { return rates_.latency(); }
+
+    // [lock held] New rate values (RateSettings::update already run by the caller).
+    // Rebuilds the smoothing kernel when N changed. Does not reset the signal state; the
+    // caller runs suspend()/clearBuffers() as it needs. Positions that would fall outside
+    // new, shorter buffers restart at 0, so no reset order can index out of range.
+    void setRateSettings(const RateSettings& settings);
+    // [lock held] New TransShape step (0 .. 2): N, ring length and kernel (no reset).
+    void setTransShape(int step);
+
+    // [lock held] Every reset of the effect's suspend, then clearBuffers().
+    void suspend();
+    // [lock held] Zeroes every delay, tree, history and FFT buffer; positions stay.
+    void clearBuffers();
+
+    // [audio-thread, lock held] Runs the limiter for `frames` frames. inRight null: the
+    // left input feeds both channels. outRight null: only the left channel is written
+    // (to outLeft). inLeft null: silence in. outLeft null: the engine runs, nothing is
+    // written. frames <= 0: returns at once. Input samples are sanitised: non-finite ->
+    // 0, magnitudes below the smallest normal float -> 0, magnitudes limited to 1e6.
+    void process(const float* inLeft, const float* inRight, float* outLeft, float* outRight,
+                 int frames);
+    void process(const double* inLeft, const double* inRight, double* outLeft, double* outRight,
+                 int frames);
+
+  private:
+    void applyLengths();
+
+    Flavour flavour_;
+    EngineParameters& parameters_;
+    RateSettings rates_;
+    SmoothingKernel kernel_;
+    NoiseGenerator generator_;
+    Requantizer requantizer_;
+    std::unique_ptr<LimiterEngine<ScalarLayout>> scalar_;
+    std::unique_ptr<LimiterEngine<PairedLayout>> paired_;
+};
+
+}  // namespace tq
