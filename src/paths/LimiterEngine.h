@@ -16,6 +16,7 @@
 #include <type_traits>
 
 #include "dsp/EngineSettings.h"
+#include "dsp/MeterMeasurement.h"
 #include "dsp/NoiseGenerator.h"
 #include "dsp/Requantizer.h"
 #include "dsp/SlidingMaxTree.h"
@@ -117,7 +118,8 @@ class LimiterEngine {
     // [audio-thread, lock held]
     template <typename Sample>
     void process(const Sample* inLeft, const Sample* inRight, Sample* outLeft, Sample* outRight,
-                 int frames, Requantizer& requantizer, NoiseGenerator& generator);
+                 int frames, Requantizer& requantizer, NoiseGenerator& generator,
+                 MeterMeasurement& meters);
 
   private:
     static Value guard(Value v) {
@@ -180,7 +182,7 @@ template <typename Layout>
 template <typename Sample>
 void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight, Sample* outLeft,
                                     Sample* outRight, int frames, Requantizer& requantizer,
-                                    NoiseGenerator& generator) {
+                                    NoiseGenerator& generator, MeterMeasurement& meters) {
     constexpr auto relaxed = std::memory_order_relaxed;
     EngineParameters& p = parameters_;
 
@@ -332,6 +334,12 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
 
         // 13. Output gain, or the bypass.
         const Value out = powerOn ? gain * delayed * Value::both(output) : dryOut;
+
+        // Measurements: the dry input aligned with the output, the limiter gain and
+        // the bank's share T + (1 - T) / E of it, the leveller gain, the output.
+        const Value bankShare = Value::both(transient) + Value::both(1.0 - transient) / bank;
+        meters.frame(dryOut.left(), dryOut.right(), gain.left(), gain.right(), bankShare.left(),
+                     bankShare.right(), levellerGain, out.left(), out.right(), powerOn);
 
         // 14. Requantization or the final clip. The clip is a plain min/max: the
         // textbook 0.5 (|o + 1| - |o - 1|) rounds away the last bit of full-precision

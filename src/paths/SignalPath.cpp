@@ -42,6 +42,8 @@ void SignalPath::applyLengths() {
 void SignalPath::suspend() {
     generator_.reseed();
     requantizer_.reset();
+    meters_.reset();
+    calibration_.reset();
     if (paired_) paired_->reset();
     if (scalar_) scalar_->reset();
     clearBuffers();
@@ -51,40 +53,56 @@ void SignalPath::clearBuffers() {
     if (paired_) paired_->clear();
     if (scalar_) scalar_->clear();
     requantizer_.clear();
+    meters_.clear();
 }
 
-namespace {
-
-template <typename Sample, typename Engine>
-void runBlock(Engine& engine, const Sample* inLeft, const Sample* inRight, Sample* outLeft,
-              Sample* outRight, int frames, Requantizer& requantizer, NoiseGenerator& generator) {
-    engine.process(inLeft, inRight, outLeft, outRight, frames, requantizer, generator);
+double SignalPath::smoothedDrive() const {
+    return paired_ ? paired_->smoothedDrive() : scalar_->smoothedDrive();
 }
 
-}  // namespace
+template <typename Sample>
+void SignalPath::processBlock(const Sample* inLeft, const Sample* inRight, Sample* outLeft,
+                              Sample* outRight, int frames) {
+    if (frames <= 0) return;
+    requantizer_.beginBlock(parameters_, rates_);
+    meters_.beginBlock(parameters_, rates_, smoothedDrive());
+    if (paired_) {
+        const DenormalFlushScope flush;
+        paired_->process(inLeft, inRight, outLeft, outRight, frames, requantizer_, generator_,
+                         meters_);
+    } else {
+        scalar_->process(inLeft, inRight, outLeft, outRight, frames, requantizer_, generator_,
+                         meters_);
+    }
+}
+
+template <typename Sample>
+void SignalPath::calibrateBlock(Sample* outLeft, Sample* outRight, int frames) {
+    if (frames <= 0) return;
+    meters_.beginBlock(parameters_, rates_, smoothedDrive());
+    calibration_.process(outLeft, outRight, frames,
+                         parameters_.calibrate.load(std::memory_order_relaxed),
+                         parameters_.scale.load(std::memory_order_relaxed), generator_, meters_);
+}
 
 void SignalPath::process(const float* inLeft, const float* inRight, float* outLeft, float* outRight,
                          int frames) {
-    if (frames <= 0) return;
-    requantizer_.beginBlock(parameters_, rates_);
-    if (paired_) {
-        const DenormalFlushScope flush;
-        runBlock(*paired_, inLeft, inRight, outLeft, outRight, frames, requantizer_, generator_);
-    } else {
-        runBlock(*scalar_, inLeft, inRight, outLeft, outRight, frames, requantizer_, generator_);
-    }
+    processBlock(inLeft, inRight, outLeft, outRight, frames);
 }
 
 void SignalPath::process(const double* inLeft, const double* inRight, double* outLeft,
                          double* outRight, int frames) {
-    if (frames <= 0) return;
-    requantizer_.beginBlock(parameters_, rates_);
-    if (paired_) {
-        const DenormalFlushScope flush;
-        runBlock(*paired_, inLeft, inRight, outLeft, outRight, frames, requantizer_, generator_);
-    } else {
-        runBlock(*scalar_, inLeft, inRight, outLeft, outRight, frames, requantizer_, generator_);
-    }
+    processBlock(inLeft, inRight, outLeft, outRight, frames);
 }
+
+void SignalPath::calibrate(float* outLeft, float* outRight, int frames) {
+    calibrateBlock(outLeft, outRight, frames);
+}
+
+void SignalPath::calibrate(double* outLeft, double* outRight, int frames) {
+    calibrateBlock(outLeft, outRight, frames);
+}
+
+void SignalPath::fetchMeters(float values[MeterMeasurement::kValueCount]) { meters_.fetch(values); }
 
 }  // namespace tq

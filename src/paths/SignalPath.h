@@ -3,7 +3,8 @@
 // Owns the limiter engine of the chosen flavour (scalar: separate left/right arrays and
 // the 1e-30 denormal guard; paired: interleaved (left, right) pairs processed two lanes
 // at a time, with flush-to-zero set for each call), the smoothing kernel, the shared
-// noise generator and the requantizer. Every buffer is allocated by the constructor for
+// noise generator, the requantizer, the meter measurements and the calibration
+// generator. Every buffer is allocated by the constructor for
 // the worst case (rate band 2, N = 256); nothing allocates afterwards.
 //
 // Latency: the output is the input delayed by L + 31 frames (look-ahead plus the
@@ -12,7 +13,9 @@
 
 #include <memory>
 
+#include "dsp/CalibrationGenerator.h"
 #include "dsp/EngineSettings.h"
+#include "dsp/MeterMeasurement.h"
 #include "dsp/NoiseGenerator.h"
 #include "dsp/Requantizer.h"
 #include "paths/SmoothingKernel.h"
@@ -61,8 +64,24 @@ class SignalPath {
     void process(const double* inLeft, const double* inRight, double* outLeft, double* outRight,
                  int frames);
 
+    // [audio-thread, lock held] The calibration generator instead of the limiter (mode and
+    // scale from the parameters); the engine does not advance. outRight null = not
+    // connected. frames <= 0 returns at once.
+    void calibrate(float* outLeft, float* outRight, int frames);
+    void calibrate(double* outLeft, double* outRight, int frames);
+
+    // [any thread] The ten meter values (inPk L,R, outPk L,R, inRMS L,R, outRMS L,R,
+    // att L,R); raises the reset request the audio thread honours at its next frame.
+    void fetchMeters(float values[MeterMeasurement::kValueCount]);
+
   private:
     void applyLengths();
+    double smoothedDrive() const;
+    template <typename Sample>
+    void processBlock(const Sample* inLeft, const Sample* inRight, Sample* outLeft,
+                      Sample* outRight, int frames);
+    template <typename Sample>
+    void calibrateBlock(Sample* outLeft, Sample* outRight, int frames);
 
     Flavour flavour_;
     EngineParameters& parameters_;
@@ -70,6 +89,8 @@ class SignalPath {
     SmoothingKernel kernel_;
     NoiseGenerator generator_;
     Requantizer requantizer_;
+    MeterMeasurement meters_;
+    CalibrationGenerator calibration_;
     std::unique_ptr<LimiterEngine<ScalarLayout>> scalar_;
     std::unique_ptr<LimiterEngine<PairedLayout>> paired_;
 };

@@ -1,1 +1,0 @@
-// The toolkit's sources are added beside this file.
