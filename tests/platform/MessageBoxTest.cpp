@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/MessageBox.h"
+#include "platform/TempConfig.h"
+
+namespace {
+
+using tq::MessageRoute;
+
+// A directory on PATH holding fake message programs that write their arguments, one per
+// line, to a file, so the test sees exactly what the real program would receive.
+class FakeProgramsTest : public ::testing::Test {
+  protected:
+    tqtest::TempDirectory bin;
+    tqtest::TempDirectory output;
+    tqtest::ScopedEnvironment path{"PATH", bin.path().c_str()};
+    tqtest::ScopedEnvironment display{"DISPLAY", ":99"};
+    tqtest::ScopedEnvironment wayland{"WAYLAND_DISPLAY", nullptr};
+
+    void addProgram(const std::string& name) {
+        const std::string script =
+            "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"" + output.path() +
+            "/args.tmp\"\n/bin/mv \"" + output.path() + "/args.tmp\" \"" + output.path() + "/" +
+            name + ".args\"\n";
+        tqtest::writeBytes(bin / name, script.data(), script.size());
+        ::chmod((bin / name).c_str(), 0755);
+    }
+
+    // The arguments the program received; waits (bounded) for the detached program.
+    std::vector<std::string> argumentsOf(const std::string& name) {
+        const std::string file = output / (name + ".args");
+        for (int i = 0; i < 500 && ::access(file.c_str(), F_OK) != 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::vector<std::string> lines;
+        std::ifstream in(file);
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+};
+
+TEST(MessageBoxTest, CaptureReceivesCaptionAndText) {
+    tqtest::MessageRecorder recorder;
+    EXPECT_EQ(tq::currentMessageRoute(), MessageRoute::capture);
+    tq::showErrorMessage("Could not create registry key for storing metering preferences!");
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages[0].caption, "Error...");
+    EXPECT_EQ(recorder.messages[0].text,
+              "Could not create registry key for storing metering preferences!");
+}
+
+TEST(MessageBoxTest, SetCaptureAnswersThePreviousOne) {
+    int calls = 0;
+    tq::MessageCapture first = [&](std::string_view, std::string_view) { ++calls; };
+    tq::MessageCapture before = tq::setMessageCapture(first);
+    tq::MessageCapture back = tq::setMessageCapture(before);
+    ASSERT_TRUE(static_cast<bool>(back));
+    back("Error...", "x");
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(MessageBoxTest, WithoutDisplayTheMessageGoesToStandardError) {
+    tqtest::ScopedEnvironment display("DISPLAY", nullptr);
+    tqtest::ScopedEnvironment wayland("WAYLAND_DISPLAY", nullptr);
+    ASSERT_EQ(tq::currentMessageRoute(), MessageRoute::standardError);
+    ::testing::internal::CaptureStderr();
+    tq::showErrorMessage("disk full");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Error... disk full\n");
+}
+
+TEST_F(FakeProgramsTest, ZenityGetsTheTextAsOneArgumentWithoutShell) {
+    addProgram("zenity");
+    addProgram("xmessage");
+    ASSERT_EQ(tq::currentMessageRoute(), MessageRoute::zenity);
+    tq::showErrorMessage("Could not save \"a b.tarvel\": $(rm -rf x) <b>&`id`");
+    const auto arguments = argumentsOf("zenity");
+    EXPECT_EQ(arguments, (std::vector<std::string>{
+                             "--error", "--no-markup", "--title=Error...",
+                             "--text=Could not save \"a b.tarvel\": $(rm -rf x) <b>&`id`"}));
+}
+
+TEST_F(FakeProgramsTest, ZenityBackslashesAreDoubledSoTheyShowAsWritten) {
+    addProgram("zenity");
+    tq::showErrorMessage("C:\\new");
+    const auto arguments = argumentsOf("zenity");
+    ASSERT_EQ(arguments.size(), 4u);
+    EXPECT_EQ(arguments[3], "--text=C:\\\\new");
+}
+
+TEST_F(FakeProgramsTest, XmessageIsUsedWhenZenityIsMissing) {
+    addProgram("xmessage");
+    ASSERT_EQ(tq::currentMessageRoute(), MessageRoute::xmessage);
+    tq::showErrorMessage("-not an option");
+    EXPECT_EQ(argumentsOf("xmessage"),
+              (std::vector<std::string>{"-title", "Error...", "-center", "-buttons", "OK",
+                                        " -not an option"}));
+}
+
+TEST_F(FakeProgramsTest, NoProgramFallsBackToStandardError) {
+    ASSERT_EQ(tq::currentMessageRoute(), MessageRoute::standardError);
+    ::testing::internal::CaptureStderr();
+    tq::showErrorMessage("nothing installed");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Error... nothing installed\n");
+}
+
+}  // namespace
