@@ -1,0 +1,381 @@
+#include "gui/CFrame.h"
+
+#include <cstring>
+#include <string>
+
+#include "gui/CTextEdit.h"
+#include "gui/FrameWindow.h"
+
+namespace VSTGUI {
+
+namespace {
+constexpr auto kHostKeyWait = std::chrono::milliseconds(200);
+
+std::mutex displayNameMutex;
+std::string displayNameOverride;
+bool hasDisplayNameOverride = false;
+}  // namespace
+
+void setFrameDisplayName(const char* name) {
+    std::lock_guard<std::mutex> lock(displayNameMutex);
+    hasDisplayNameOverride = name != nullptr;
+    displayNameOverride = name != nullptr ? name : "";
+}
+
+CFrame::CFrame(const CRect& size, void* parentWindow, VSTGUIEditorInterface* editor)
+    : CViewContainer(CRect(0, 0, size.width(), size.height()), this), editor_(editor) {
+    image_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, std::max<CCoord>(1, size_.width()),
+                                        std::max<CCoord>(1, size_.height()));
+    if (parentWindow != nullptr) {
+        std::string name;
+        bool useName = false;
+        {
+            std::lock_guard<std::mutex> lock(displayNameMutex);
+            name = displayNameOverride;
+            useName = hasDisplayNameOverride;
+        }
+        window_ = std::make_unique<FrameWindow>(*this);
+        // The name must outlive the thread's XOpenDisplay call, which open() waits for.
+        if (!window_->open(reinterpret_cast<unsigned long>(parentWindow), size_.width(),
+                           size_.height(), useName ? name.c_str() : nullptr))
+            window_.reset();
+    }
+}
+
+CFrame::~CFrame() {
+    // The thread goes first: nothing may paint or dispatch while views die.
+    if (window_) window_->close();
+    {
+        std::unique_lock<std::recursive_timed_mutex> lock(viewLock_);
+        activeTextEdit_ = nullptr;
+        removeAll(true);
+    }
+    window_.reset();
+    if (image_ != nullptr) cairo_surface_destroy(image_);
+}
+
+void CFrame::closeWindow() {
+    if (window_) window_->close();
+}
+
+void CFrame::forget() {
+    if (getNbReference() == 1) closeWindow();
+    CViewContainer::forget();
+}
+
+bool CFrame::isWindowOpen() const { return window_ != nullptr && window_->isOpen(); }
+
+unsigned long CFrame::getWindowId() const { return window_ ? window_->windowId() : 0; }
+
+bool CFrame::isFrameThread() const { return !window_ || window_->isWindowThread(); }
+
+void CFrame::enterLive() {
+    if (window_) window_->setLive();
+}
+
+bool CFrame::isTypeOf(const char* className) const {
+    return (className != nullptr && std::strcmp(className, "CFrame") == 0) ||
+           CViewContainer::isTypeOf(className);
+}
+
+// ---------------------------------------------------------------- tree changes
+
+bool CFrame::addView(CView* view) {
+    std::unique_lock<std::recursive_timed_mutex> lock(viewLock_);
+    const bool added = CViewContainer::addView(view);
+    enterLive();
+    return added;
+}
+
+bool CFrame::removeView(CView* view, bool forget) {
+    std::unique_lock<std::recursive_timed_mutex> lock(viewLock_);
+    return CViewContainer::removeView(view, forget);
+}
+
+bool CFrame::removeAll(bool forget) {
+    std::unique_lock<std::recursive_timed_mutex> lock(viewLock_);
+    return CViewContainer::removeAll(forget);
+}
+
+void CFrame::setBackground(CBitmap* background) {
+    std::unique_lock<std::recursive_timed_mutex> lock(viewLock_);
+    CViewContainer::setBackground(background);
+    invalidateFrameRect(size_);
+}
+
+void CFrame::onViewRemoved(CView* view) {
+    if (focusView_ == view) focusView_ = nullptr;
+    if (modalView_ == view) modalView_ = nullptr;
+    if (capturedView_ == view) capturedView_ = nullptr;
+    if (mouseOverView_ == view) mouseOverView_ = nullptr;
+    if (activeTextEdit_ != nullptr && static_cast<CView*>(activeTextEdit_) == view)
+        setActiveTextEdit(nullptr);
+}
+
+void CFrame::onViewHidden(CView* view) {
+    if (capturedView_ == view) capturedView_ = nullptr;
+    if (mouseOverView_ == view) mouseOverView_ = nullptr;
+}
+
+// ---------------------------------------------------------------- redraw
+
+void CFrame::invalidateFrameRect(const CRect& rect) {
+    CRect r = rect;
+    r.bound(size_);
+    if (r.isEmpty()) return;
+    damage_.unite(r);
+    if (window_ && !window_->isWindowThread()) window_->requestRepaint();
+}
+
+void CFrame::paintDamage() {
+    const CRect damage = damage_;
+    damage_ = CRect();
+    if (damage.isEmpty() || image_ == nullptr) return;
+    CDrawContext context(image_);
+    context.setClipRect(damage);
+    drawBackgroundRect(&context, damage);
+    for (CView* child : children_) {
+        if (!child->isVisible() || !child->checkUpdate(damage)) continue;
+        child->drawRect(&context, damage);
+        child->setDirty(false);
+    }
+    if (activeTextEdit_ != nullptr) activeTextEdit_->drawEditBox(&context);
+    cairo_surface_flush(image_);
+}
+
+void CFrame::renderAll() {
+    std::unique_lock<std::recursive_timed_mutex> lock(viewLock_);
+    invalidateFrameRect(size_);
+    paintDamage();
+}
+
+void CFrame::idle() {
+    if (window_ && !window_->isWindowThread()) {
+        window_->requestIdle();
+        return;
+    }
+    std::unique_lock<std::recursive_timed_mutex> lock(viewLock_);
+    enterLive();
+    invalidateDirtyViews();
+    // Windowed: the frame's thread paints and copies after this call returns.
+    if (!window_) paintDamage();
+}
+
+void CFrame::platformTimer() {
+    if (inTimer_) return;
+    inTimer_ = true;
+    if (editor_ != nullptr) {
+        editor_->onFrameTimer();
+    } else {
+        idle();
+    }
+    inTimer_ = false;
+}
+
+// ---------------------------------------------------------------- focus and keys
+
+bool CFrame::setFocusView(CView* view) {
+    std::unique_lock<std::recursive_timed_mutex> lock(viewLock_);
+    if (view == focusView_) return true;
+    CView* old = focusView_;
+    focusView_ = view;
+    if (old != nullptr) old->looseFocus();
+    // looseFocus may have moved the focus elsewhere; only then is `view` not told.
+    if (focusView_ == view && view != nullptr) view->takeFocus();
+    return true;
+}
+
+bool CFrame::advanceNextFocusView(CView* current, bool reverse) {
+    std::vector<CView*> views;
+    collectViews(views);
+    std::vector<CView*> candidates;
+    for (CView* v : views)
+        if (v->wantsFocus() && v->isVisible()) candidates.push_back(v);
+    if (candidates.empty()) return false;
+    auto it = std::find(candidates.begin(), candidates.end(), current);
+    std::size_t index = 0;
+    if (it == candidates.end()) {
+        index = reverse ? candidates.size() - 1 : 0;
+    } else {
+        const std::size_t at = static_cast<std::size_t>(it - candidates.begin());
+        index = reverse ? (at + candidates.size() - 1) % candidates.size()
+                        : (at + 1) % candidates.size();
+    }
+    setFocusView(candidates[index]);
+    return true;
+}
+
+bool CFrame::setModalView(CView* view) {
+    std::unique_lock<std::recursive_timed_mutex> lock(viewLock_);
+    if (view != nullptr && modalView_ != nullptr && view != modalView_) return false;
+    modalView_ = view;
+    return true;
+}
+
+std::int32_t CFrame::onKeyDown(VstKeyCode& key) {
+    std::unique_lock<std::recursive_timed_mutex> lock(viewLock_, std::defer_lock);
+    // A host thread must not stall behind a long pop-up; the key is then unused.
+    if (!lock.try_lock_for(kHostKeyWait)) return kKeyNotHandled;
+    enterLive();
+    std::int32_t result = kKeyNotHandled;
+    if (focusView_ != nullptr) result = focusView_->onKeyDown(key);
+    if (result == kKeyNotHandled && modalView_ != nullptr) result = modalView_->onKeyDown(key);
+    if (result == kKeyNotHandled && key.virt == vst::VKEY_TAB) {
+        if (advanceNextFocusView(focusView_, (key.modifier & vst::MODIFIER_SHIFT) != 0))
+            result = kKeyHandled;
+    }
+    return result;
+}
+
+std::int32_t CFrame::onKeyUp(VstKeyCode& key) {
+    std::unique_lock<std::recursive_timed_mutex> lock(viewLock_, std::defer_lock);
+    if (!lock.try_lock_for(kHostKeyWait)) return kKeyNotHandled;
+    std::int32_t result = kKeyNotHandled;
+    if (focusView_ != nullptr) result = focusView_->onKeyUp(key);
+    if (result == kKeyNotHandled && modalView_ != nullptr) result = modalView_->onKeyUp(key);
+    return result;
+}
+
+void CFrame::beginEdit(std::int32_t index) {
+    if (editor_ != nullptr) editor_->beginEdit(index);
+}
+
+void CFrame::endEdit(std::int32_t index) {
+    if (editor_ != nullptr) editor_->endEdit(index);
+}
+
+// ---------------------------------------------------------------- mouse
+
+void CFrame::updateMouseOver(const CPoint& where, CButtonState buttons) {
+    CView* over = getViewAt(where, true);
+    if (over == mouseOverView_) return;
+    CPoint p = where;
+    if (mouseOverView_ != nullptr) {
+        CView* old = mouseOverView_;
+        mouseOverView_ = nullptr;
+        old->frameToLocal(p);
+        old->onMouseExited(p, buttons);
+    }
+    mouseOverView_ = over;
+    if (over != nullptr) {
+        p = where;
+        over->frameToLocal(p);
+        over->onMouseEntered(p, buttons);
+    }
+}
+
+CMouseEventResult CFrame::platformMouseDown(const CPoint& where, CButtonState buttons) {
+    std::unique_lock<std::recursive_timed_mutex> lock(viewLock_);
+    currentButtons_ = buttons;
+    currentMouse_ = where;
+    CPoint p = where;
+    capturedView_ = nullptr;
+    if (modalView_ != nullptr) {
+        modalView_->frameToLocal(p);
+        const CMouseEventResult result = modalView_->onMouseDown(p, buttons);
+        if (result == kMouseEventHandled) capturedView_ = modalView_;
+        return result;
+    }
+    // A press elsewhere ends an open edit box (focus loss closes it).
+    if (activeTextEdit_ != nullptr) {
+        CView* target = getViewAt(where, true);
+        if (target != static_cast<CView*>(activeTextEdit_)) setFocusView(nullptr);
+    }
+    return CViewContainer::onMouseDown(p, buttons);
+}
+
+CMouseEventResult CFrame::platformMouseUp(const CPoint& where, CButtonState buttons) {
+    std::unique_lock<std::recursive_timed_mutex> lock(viewLock_);
+    currentButtons_ = buttons;
+    currentMouse_ = where;
+    CMouseEventResult result = kMouseEventNotHandled;
+    mouseDownView_ = nullptr;
+    if (capturedView_ != nullptr) {
+        CView* view = capturedView_;
+        capturedView_ = nullptr;
+        CPoint p = where;
+        view->frameToLocal(p);
+        result = view->onMouseUp(p, buttons);
+    }
+    updateMouseOver(where, buttons);
+    return result;
+}
+
+CMouseEventResult CFrame::platformMouseMoved(const CPoint& where, CButtonState buttons) {
+    std::unique_lock<std::recursive_timed_mutex> lock(viewLock_);
+    currentButtons_ = buttons;
+    currentMouse_ = where;
+    if (capturedView_ == nullptr) updateMouseOver(where, buttons);
+    CPoint p = where;
+    if (modalView_ != nullptr) {
+        modalView_->frameToLocal(p);
+        return modalView_->onMouseMoved(p, buttons);
+    }
+    if (capturedView_ != nullptr) {
+        capturedView_->frameToLocal(p);
+        return capturedView_->onMouseMoved(p, buttons);
+    }
+    return CViewContainer::onMouseMoved(p, buttons);
+}
+
+void CFrame::platformMouseExited() {
+    std::unique_lock<std::recursive_timed_mutex> lock(viewLock_);
+    if (capturedView_ != nullptr) return;  // the release still belongs to the captured view
+    if (mouseOverView_ != nullptr) {
+        CView* old = mouseOverView_;
+        mouseOverView_ = nullptr;
+        CPoint p = currentMouse_;
+        old->frameToLocal(p);
+        old->onMouseExited(p, currentButtons_);
+    }
+}
+
+bool CFrame::platformWheel(const CPoint& where, CMouseWheelAxis axis, float notches,
+                           CButtonState buttons) {
+    std::unique_lock<std::recursive_timed_mutex> lock(viewLock_);
+    const CButtonState modifiers = buttons & (kShift | kControl | kAlt);
+    CPoint p = where;
+    if (modalView_ != nullptr) {
+        modalView_->frameToLocal(p);
+        return modalView_->onWheel(p, axis, notches, modifiers);
+    }
+    return CViewContainer::onWheel(p, axis, notches, modifiers);
+}
+
+void CFrame::platformFocusLost() {
+    std::unique_lock<std::recursive_timed_mutex> lock(viewLock_);
+    if (activeTextEdit_ != nullptr) setFocusView(nullptr);
+}
+
+// ---------------------------------------------------------------- edit box and pop-ups
+
+void CFrame::setActiveTextEdit(CTextEdit* edit) {
+    if (activeTextEdit_ == edit) return;
+    if (activeTextEdit_ != nullptr) invalidateFrameRect(activeTextEdit_->getEditBoxRect());
+    activeTextEdit_ = edit;
+    if (edit != nullptr) invalidateFrameRect(edit->getEditBoxRect());
+}
+
+void CFrame::requestInputFocus() {
+    if (window_) window_->requestInputFocus();
+}
+
+void CFrame::releaseInputFocus() {
+    if (window_) window_->releaseInputFocus();
+}
+
+bool CFrame::openPopup(PopupClient* client, const CPoint& where) {
+    if (!window_ || !window_->isWindowThread()) return false;
+    return window_->openPopup(client, where);
+}
+
+bool CFrame::runModalPopup(PopupClient* client, const CPoint& where) {
+    if (!window_ || !window_->isWindowThread()) return false;
+    return window_->runModalPopup(client, where);
+}
+
+void CFrame::closePopup() {
+    if (window_ && window_->isWindowThread()) window_->closePopup();
+}
+
+}  // namespace VSTGUI

@@ -1,0 +1,806 @@
+#include "gui/FrameWindow.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+#include <cairo-xlib.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "gui/CDrawContext.h"
+#include "gui/CFrame.h"
+#include "gui/PopupClient.h"
+
+namespace VSTGUI {
+
+namespace {
+
+constexpr auto kTimerPeriod = std::chrono::milliseconds(50);
+constexpr long kDoubleClickMs = 400;
+constexpr CCoord kDoubleClickDistance = 4;
+
+// ------------------------------------------------------------------ X error handling
+//
+// Xlib's error handlers are process-wide and shared with the host. While any
+// frame is open ours is installed: it swallows errors of our own connections
+// (recording them) and hands every other error to the handler that was there
+// before. It is removed again when the last frame closes, so unloading the
+// library never leaves the host calling into unmapped code.
+
+struct DisplayRecord {
+    Display* display;
+    bool failed;  // an X error was reported for a request of ours
+    bool dead;    // the connection broke
+};
+
+std::mutex& registryMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+std::vector<DisplayRecord>& registry() {
+    static std::vector<DisplayRecord> records;
+    return records;
+}
+int handlerUsers = 0;  // guarded by registryMutex
+XErrorHandler previousErrorHandler = nullptr;
+XIOErrorHandler previousIOErrorHandler = nullptr;
+
+DisplayRecord* findRecord(Display* display) {
+    for (DisplayRecord& r : registry())
+        if (r.display == display) return &r;
+    return nullptr;
+}
+
+int onXError(Display* display, XErrorEvent* event) {
+    XErrorHandler chained = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(registryMutex());
+        if (DisplayRecord* r = findRecord(display)) {
+            r->failed = true;
+            return 0;
+        }
+        chained = previousErrorHandler;
+    }
+    return chained != nullptr ? chained(display, event) : 0;
+}
+
+int onXIOError(Display* display) {
+    XIOErrorHandler chained = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(registryMutex());
+        if (DisplayRecord* r = findRecord(display)) {
+            r->dead = true;
+            return 0;
+        }
+        chained = previousIOErrorHandler;
+    }
+    return chained != nullptr ? chained(display) : 0;
+}
+
+// Replaces Xlib's exit() after a broken connection of ours: the host lives on.
+void onXIOErrorExit(Display* display, void*) {
+    std::lock_guard<std::mutex> lock(registryMutex());
+    if (DisplayRecord* r = findRecord(display)) r->dead = true;
+}
+
+void installHandlers() {
+    std::lock_guard<std::mutex> lock(registryMutex());
+    if (handlerUsers++ == 0) {
+        previousErrorHandler = XSetErrorHandler(onXError);
+        previousIOErrorHandler = XSetIOErrorHandler(onXIOError);
+    }
+}
+
+void removeHandlers() {
+    std::lock_guard<std::mutex> lock(registryMutex());
+    if (--handlerUsers != 0) return;
+    // Put back what was there; if someone installed a handler over ours, leave
+    // theirs in place rather than cutting their chain.
+    XErrorHandler current = XSetErrorHandler(previousErrorHandler);
+    if (current != onXError) XSetErrorHandler(current);
+    XIOErrorHandler currentIO = XSetIOErrorHandler(previousIOErrorHandler);
+    if (currentIO != onXIOError) XSetIOErrorHandler(currentIO);
+    previousErrorHandler = nullptr;
+    previousIOErrorHandler = nullptr;
+}
+
+void registerDisplay(Display* display) {
+    std::lock_guard<std::mutex> lock(registryMutex());
+    registry().push_back({display, false, false});
+}
+
+void unregisterDisplay(Display* display) {
+    std::lock_guard<std::mutex> lock(registryMutex());
+    auto& records = registry();
+    records.erase(
+        std::remove_if(records.begin(), records.end(),
+                       [display](const DisplayRecord& r) { return r.display == display; }),
+        records.end());
+}
+
+bool takeFailure(Display* display) {
+    std::lock_guard<std::mutex> lock(registryMutex());
+    DisplayRecord* r = findRecord(display);
+    if (r == nullptr) return true;
+    const bool failed = r->failed || r->dead;
+    r->failed = false;
+    return failed;
+}
+
+bool isDead(Display* display) {
+    std::lock_guard<std::mutex> lock(registryMutex());
+    DisplayRecord* r = findRecord(display);
+    return r == nullptr || r->dead;
+}
+
+void markDead(Display* display) {
+    std::lock_guard<std::mutex> lock(registryMutex());
+    if (DisplayRecord* r = findRecord(display)) r->dead = true;
+}
+
+Display* asDisplay(void* p) { return static_cast<Display*>(p); }
+
+CButtonState buttonBit(unsigned int button) {
+    switch (button) {
+        case Button1:
+            return kLButton;
+        case Button2:
+            return kMButton;
+        case Button3:
+            return kRButton;
+        case 8:
+            return kButton4;
+        case 9:
+            return kButton5;
+        default:
+            return 0;
+    }
+}
+
+CButtonState heldButtons(unsigned int state) {
+    CButtonState b = 0;
+    if ((state & Button1Mask) != 0) b |= kLButton;
+    if ((state & Button2Mask) != 0) b |= kMButton;
+    if ((state & Button3Mask) != 0) b |= kRButton;
+    return b;
+}
+
+}  // namespace
+
+CButtonState translateX11Modifiers(unsigned int state) {
+    CButtonState b = 0;
+    if ((state & ShiftMask) != 0) b |= kShift;
+    if ((state & ControlMask) != 0) b |= kControl;
+    if ((state & Mod1Mask) != 0) b |= kAlt;
+    return b;
+}
+
+VstKeyCode translateX11Key(unsigned long keysym, const char* latin1, unsigned int state) {
+    VstKeyCode key;
+    if ((state & ShiftMask) != 0) key.modifier |= vst::MODIFIER_SHIFT;
+    if ((state & Mod1Mask) != 0) key.modifier |= vst::MODIFIER_ALTERNATE;
+    if ((state & ControlMask) != 0) key.modifier |= vst::MODIFIER_CONTROL;
+    struct Entry {
+        unsigned long sym;
+        vst::VirtualKey virt;
+    };
+    static constexpr Entry table[] = {
+        {XK_BackSpace, vst::VKEY_BACK},
+        {XK_Tab, vst::VKEY_TAB},
+        {XK_ISO_Left_Tab, vst::VKEY_TAB},
+        {XK_Clear, vst::VKEY_CLEAR},
+        {XK_Return, vst::VKEY_RETURN},
+        {XK_Pause, vst::VKEY_PAUSE},
+        {XK_Escape, vst::VKEY_ESCAPE},
+        {XK_space, vst::VKEY_SPACE},
+        {XK_Next, vst::VKEY_NEXT},
+        {XK_End, vst::VKEY_END},
+        {XK_Home, vst::VKEY_HOME},
+        {XK_Left, vst::VKEY_LEFT},
+        {XK_Up, vst::VKEY_UP},
+        {XK_Right, vst::VKEY_RIGHT},
+        {XK_Down, vst::VKEY_DOWN},
+        {XK_Prior, vst::VKEY_PAGEUP},
+        {XK_KP_Prior, vst::VKEY_PAGEUP},
+        {XK_KP_Next, vst::VKEY_PAGEDOWN},
+        {XK_Select, vst::VKEY_SELECT},
+        {XK_Print, vst::VKEY_PRINT},
+        {XK_KP_Enter, vst::VKEY_ENTER},
+        {XK_Insert, vst::VKEY_INSERT},
+        {XK_Delete, vst::VKEY_DELETE},
+        {XK_KP_Delete, vst::VKEY_DELETE},
+        {XK_Help, vst::VKEY_HELP},
+        {XK_KP_Home, vst::VKEY_HOME},
+        {XK_KP_End, vst::VKEY_END},
+        {XK_KP_Left, vst::VKEY_LEFT},
+        {XK_KP_Up, vst::VKEY_UP},
+        {XK_KP_Right, vst::VKEY_RIGHT},
+        {XK_KP_Down, vst::VKEY_DOWN},
+        {XK_KP_Multiply, vst::VKEY_MULTIPLY},
+        {XK_KP_Add, vst::VKEY_ADD},
+        {XK_KP_Separator, vst::VKEY_SEPARATOR},
+        {XK_KP_Subtract, vst::VKEY_SUBTRACT},
+        {XK_KP_Decimal, vst::VKEY_DECIMAL},
+        {XK_KP_Divide, vst::VKEY_DIVIDE},
+        {XK_Num_Lock, vst::VKEY_NUMLOCK},
+        {XK_Scroll_Lock, vst::VKEY_SCROLL},
+        {XK_Shift_L, vst::VKEY_SHIFT},
+        {XK_Shift_R, vst::VKEY_SHIFT},
+        {XK_Control_L, vst::VKEY_CONTROL},
+        {XK_Control_R, vst::VKEY_CONTROL},
+        {XK_Alt_L, vst::VKEY_ALT},
+        {XK_Alt_R, vst::VKEY_ALT},
+        {XK_KP_Equal, vst::VKEY_EQUALS},
+    };
+    for (const Entry& e : table) {
+        if (e.sym == keysym) {
+            key.virt = static_cast<unsigned char>(e.virt);
+            break;
+        }
+    }
+    if (key.virt == 0 && keysym >= XK_F1 && keysym <= XK_F12)
+        key.virt = static_cast<unsigned char>(vst::VKEY_F1 + (keysym - XK_F1));
+    if (key.virt == 0 && keysym >= XK_KP_0 && keysym <= XK_KP_9)
+        key.virt = static_cast<unsigned char>(vst::VKEY_NUMPAD0 + (keysym - XK_KP_0));
+    if (key.virt == vst::VKEY_SPACE) key.character = ' ';
+    if (key.virt == 0 || (key.virt >= vst::VKEY_NUMPAD0 && key.virt <= vst::VKEY_DIVIDE)) {
+        const unsigned char c = latin1 != nullptr ? static_cast<unsigned char>(latin1[0])
+                                                  : static_cast<unsigned char>(0);
+        if (c >= 32 && c != 127) key.character = c;
+    }
+    return key;
+}
+
+// ------------------------------------------------------------------ FrameWindow
+
+FrameWindow::FrameWindow(CFrame& frame) : frame_(frame) {}
+
+FrameWindow::~FrameWindow() { close(); }
+
+void FrameWindow::setOpenState(OpenState state) {
+    {
+        std::lock_guard<std::mutex> lock(openMutex_);
+        openState_ = state;
+    }
+    openCondition_.notify_all();
+}
+
+bool FrameWindow::open(unsigned long parent, CCoord width, CCoord height, const char* displayName) {
+    if (thread_.joinable()) return isOpen();
+    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ < 0) return false;
+    installHandlers();
+    quit_ = false;
+    openState_ = kPending;
+    thread_ = std::thread(&FrameWindow::threadMain, this, parent, width, height, displayName);
+    std::unique_lock<std::mutex> lock(openMutex_);
+    openCondition_.wait(lock, [this] { return openState_ != kPending; });
+    const bool ok = openState_ == kOpen;
+    lock.unlock();
+    if (!ok) close();
+    return ok;
+}
+
+void FrameWindow::close() {
+    if (thread_.joinable()) {
+        quit_ = true;
+        wake();
+        if (isWindowThread()) {
+            // Closed from a callback on our own thread: the loop ends when the
+            // callback returns; it cannot wait for itself.
+            thread_.detach();
+        } else {
+            thread_.join();
+        }
+        removeHandlers();
+    }
+    if (wakeFd_ >= 0) {
+        ::close(wakeFd_);
+        wakeFd_ = -1;
+    }
+    openState_ = kFailed;
+}
+
+void FrameWindow::wake() {
+    if (wakeFd_ < 0) return;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
+}
+
+void FrameWindow::setLive() {
+    if (!live_.exchange(true)) {
+        repaintRequested_ = true;
+        wake();
+    }
+}
+
+void FrameWindow::requestRepaint() {
+    if (!repaintRequested_.exchange(true)) wake();
+}
+
+void FrameWindow::requestIdle() {
+    if (!idleRequested_.exchange(true)) wake();
+}
+
+void FrameWindow::requestInputFocus() {
+    focusRequest_ = 1;
+    if (isWindowThread()) {
+        applyFocusRequest();
+    } else {
+        wake();
+    }
+}
+
+void FrameWindow::releaseInputFocus() {
+    focusRequest_ = 2;
+    if (isWindowThread()) {
+        applyFocusRequest();
+    } else {
+        wake();
+    }
+}
+
+void FrameWindow::threadMain(unsigned long parent, CCoord width, CCoord height,
+                             const char* displayName) {
+    threadId_ = std::this_thread::get_id();
+    if (!createWindow(parent, width, height, displayName)) {
+        destroyWindow();
+        setOpenState(kFailed);
+        return;
+    }
+    setOpenState(kOpen);
+    nextTick_ = std::chrono::steady_clock::now() + kTimerPeriod;
+    runLoop(nullptr);
+    std::unique_lock<std::recursive_timed_mutex> lock(frame_.getViewLock());
+    if (popup_ != nullptr) closePopup();
+    destroyWindow();
+}
+
+bool FrameWindow::createWindow(unsigned long parent, CCoord width, CCoord height,
+                               const char* displayName) {
+    Display* display = XOpenDisplay(displayName);
+    if (display == nullptr) return false;
+    display_ = display;
+    registerDisplay(display);
+    XSetIOErrorExitHandler(display, onXIOErrorExit, nullptr);
+    width_ = std::max<CCoord>(1, width);
+    height_ = std::max<CCoord>(1, height);
+
+    XWindowAttributes parentAttributes;
+    if (parent == 0 || XGetWindowAttributes(display, parent, &parentAttributes) == 0 ||
+        takeFailure(display))
+        return false;
+
+    XSetWindowAttributes attributes{};
+    attributes.background_pixmap = None;
+    attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
+                            EnterWindowMask | LeaveWindowMask | KeyPressMask | KeyReleaseMask |
+                            FocusChangeMask | StructureNotifyMask;
+    const Window window = XCreateWindow(
+        display, parent, 0, 0, static_cast<unsigned>(width_), static_cast<unsigned>(height_), 0,
+        CopyFromParent, InputOutput, CopyFromParent, CWBackPixmap | CWEventMask, &attributes);
+    XSync(display, False);
+    if (window == 0 || takeFailure(display)) return false;
+    window_ = window;
+    XStoreName(display, window, "Window");
+    XMapWindow(display, window);
+    XSync(display, False);
+    if (takeFailure(display)) return false;
+
+    XWindowAttributes own;
+    if (XGetWindowAttributes(display, window, &own) == 0 || takeFailure(display)) return false;
+    windowSurface_ = cairo_xlib_surface_create(display, window, own.visual, width_, height_);
+    windowId_ = window;
+    return true;
+}
+
+void FrameWindow::destroyWindow() {
+    Display* display = asDisplay(display_);
+    if (windowSurface_ != nullptr) {
+        cairo_surface_destroy(static_cast<cairo_surface_t*>(windowSurface_));
+        windowSurface_ = nullptr;
+    }
+    if (display == nullptr) return;
+    const bool dead = isDead(display);
+    if (!dead) {
+        if (haveFocus_) {
+            focusRequest_ = 2;
+            applyFocusRequest();
+        }
+        if (window_ != 0) XDestroyWindow(display, window_);
+        XSync(display, False);
+    }
+    window_ = 0;
+    windowId_ = 0;
+    // cairo's per-connection data goes with the connection (cairo hooks
+    // XCloseDisplay); library-wide state of cairo and fontconfig stays alone.
+    XCloseDisplay(display);
+    unregisterDisplay(display);
+    display_ = nullptr;
+}
+
+void FrameWindow::waitForWork(std::chrono::steady_clock::time_point deadline) {
+    Display* display = asDisplay(display_);
+    const bool dead = isDead(display);
+    if (!dead) {
+        XFlush(display);
+        if (XPending(display) > 0) return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    int timeout = 0;
+    if (deadline > now)
+        timeout = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1);
+    pollfd fds[2];
+    int count = 0;
+    fds[count++] = {wakeFd_, POLLIN, 0};
+    if (!dead && !isDead(display)) fds[count++] = {ConnectionNumber(display), POLLIN, 0};
+    if (::poll(fds, static_cast<nfds_t>(count), timeout) > 0) {
+        if ((fds[0].revents & POLLIN) != 0) {
+            std::uint64_t value = 0;
+            [[maybe_unused]] const ssize_t got = ::read(wakeFd_, &value, sizeof value);
+        }
+        if (count > 1 && (fds[1].revents & (POLLHUP | POLLERR)) != 0) markDead(display);
+    }
+}
+
+void FrameWindow::runLoop(PopupClient* modalClient) {
+    Display* display = asDisplay(display_);
+    while (!quit_) {
+        if (modalClient != nullptr && popup_ != modalClient) return;
+        waitForWork(nextTick_);
+        if (quit_) return;
+        std::unique_lock<std::recursive_timed_mutex> lock(frame_.getViewLock());
+        if (!isDead(display)) {
+            while (XPending(display) > 0 && !isDead(display)) {
+                XEvent event;
+                XNextEvent(display, &event);
+                if (popup_ != nullptr && event.xany.window == popupWindow_) {
+                    handlePopupEvent(&event);
+                } else if (event.xany.window == window_) {
+                    handleEvent(&event);
+                }
+                if (quit_) return;
+            }
+        }
+        if (isDead(display)) {
+            // The server went away: keep the host alive and wait to be closed.
+            if (popup_ != nullptr) {
+                PopupClient* client = popup_;
+                popup_ = nullptr;
+                popupWindow_ = 0;
+                client->popupClosed();
+            }
+            nextTick_ = std::chrono::steady_clock::now() + std::chrono::hours(1);
+            continue;
+        }
+        applyFocusRequest();
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= nextTick_) {
+            nextTick_ += kTimerPeriod;
+            if (nextTick_ <= now) nextTick_ = now + kTimerPeriod;
+            if (live_) frame_.platformTimer();
+        }
+        if (idleRequested_.exchange(false) && live_) frame_.idle();
+        if (live_) {
+            repaintRequested_ = false;
+            paintWindow();
+        }
+        if (popup_ != nullptr) {
+            if (popup_->popupFinished()) {
+                closePopup();
+            } else if (popup_->popupNeedsRedraw()) {
+                paintPopup();
+            }
+        }
+    }
+}
+
+void FrameWindow::paintWindow() {
+    const CRect damage = frame_.getDamage();
+    if (damage.isEmpty()) return;
+    if (!mapped_) return;  // kept for the Expose that follows mapping
+    frame_.paintDamage();
+    auto* target = static_cast<cairo_surface_t*>(windowSurface_);
+    cairo_surface_t* image = frame_.getImage();
+    if (target == nullptr || image == nullptr) return;
+    cairo_t* cr = cairo_create(target);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(cr, image, 0, 0);
+    cairo_rectangle(cr, damage.left, damage.top, damage.width(), damage.height());
+    cairo_fill(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(target);
+}
+
+void FrameWindow::handleEvent(void* xevent) {
+    XEvent& event = *static_cast<XEvent*>(xevent);
+    switch (event.type) {
+        case Expose: {
+            const XExposeEvent& e = event.xexpose;
+            frame_.invalidateFrameRect(CRect(e.x, e.y, e.x + e.width, e.y + e.height));
+            break;
+        }
+        case MapNotify:
+            mapped_ = true;
+            frame_.invalidateFrameRect(CRect(0, 0, width_, height_));
+            break;
+        case UnmapNotify:
+            mapped_ = false;
+            break;
+        case ButtonPress: {
+            if (!live_) break;
+            const XButtonEvent& e = event.xbutton;
+            const CPoint where(e.x, e.y);
+            const CButtonState modifiers = translateX11Modifiers(e.state);
+            if (e.button >= 4 && e.button <= 7) {
+                const bool vertical = e.button <= 5;
+                const float notches = (e.button == 4 || e.button == 6) ? 1.0f : -1.0f;
+                frame_.platformWheel(where, vertical ? kMouseWheelAxisY : kMouseWheelAxisX,
+                                     vertical ? notches : -notches, modifiers);
+                break;
+            }
+            CButtonState buttons = buttonBit(e.button) | heldButtons(e.state) | modifiers;
+            const long time = static_cast<long>(e.time);
+            if (e.button == lastPressButton_ && time - lastPressTime_ < kDoubleClickMs &&
+                std::abs(where.h - lastPressPoint_.h) <= kDoubleClickDistance &&
+                std::abs(where.v - lastPressPoint_.v) <= kDoubleClickDistance) {
+                buttons |= kDoubleClick;
+                lastPressButton_ = 0;
+            } else {
+                lastPressButton_ = e.button;
+                lastPressTime_ = time;
+                lastPressPoint_ = where;
+            }
+            frame_.platformMouseDown(where, buttons);
+            break;
+        }
+        case ButtonRelease: {
+            if (!live_) break;
+            const XButtonEvent& e = event.xbutton;
+            if (e.button >= 4 && e.button <= 7) break;
+            // The state still holds the released button; report what stays down.
+            const CButtonState buttons =
+                (heldButtons(e.state) & ~buttonBit(e.button)) | translateX11Modifiers(e.state);
+            frame_.platformMouseUp(CPoint(e.x, e.y), buttons);
+            break;
+        }
+        case MotionNotify: {
+            if (!live_) break;
+            Display* display = asDisplay(display_);
+            XEvent latest = event;
+            while (XCheckTypedWindowEvent(display, window_, MotionNotify, &latest)) {
+            }
+            const XMotionEvent& e = latest.xmotion;
+            frame_.platformMouseMoved(CPoint(e.x, e.y),
+                                      heldButtons(e.state) | translateX11Modifiers(e.state));
+            break;
+        }
+        case EnterNotify: {
+            if (!live_) break;
+            const XCrossingEvent& e = event.xcrossing;
+            frame_.platformMouseMoved(CPoint(e.x, e.y),
+                                      heldButtons(e.state) | translateX11Modifiers(e.state));
+            break;
+        }
+        case LeaveNotify:
+            if (live_ && event.xcrossing.mode == NotifyNormal) frame_.platformMouseExited();
+            break;
+        case KeyPress:
+        case KeyRelease: {
+            if (!live_) break;
+            char text[8] = {};
+            KeySym keysym = 0;
+            XLookupString(&event.xkey, text, sizeof text - 1, &keysym, nullptr);
+            VstKeyCode key = translateX11Key(keysym, text, event.xkey.state);
+            if (event.type == KeyPress) {
+                frame_.onKeyDown(key);
+            } else {
+                frame_.onKeyUp(key);
+            }
+            break;
+        }
+        case FocusIn:
+            if (event.xfocus.detail != NotifyPointer) haveFocus_ = true;
+            break;
+        case FocusOut:
+            if (event.xfocus.mode == NotifyGrab || event.xfocus.mode == NotifyUngrab) break;
+            if (event.xfocus.detail == NotifyInferior || event.xfocus.detail == NotifyPointer)
+                break;
+            haveFocus_ = false;
+            if (live_) frame_.platformFocusLost();
+            break;
+        default:
+            break;
+    }
+}
+
+void FrameWindow::applyFocusRequest() {
+    const int request = focusRequest_.exchange(0);
+    Display* display = asDisplay(display_);
+    if (request == 0 || display == nullptr || window_ == 0 || isDead(display)) return;
+    if (request == 1) {
+        Window current = 0;
+        int revert = 0;
+        XGetInputFocus(display, &current, &revert);
+        if (current != window_) savedFocus_ = current;
+        XSetInputFocus(display, window_, RevertToParent, CurrentTime);
+        haveFocus_ = true;
+    } else {
+        Window current = 0;
+        int revert = 0;
+        XGetInputFocus(display, &current, &revert);
+        if (current == window_) {
+            // The window that had the focus before may be gone: the error is ours
+            // and harmless; fall back to the root window's default.
+            const Window target = savedFocus_ > PointerRoot ? savedFocus_ : PointerRoot;
+            XSetInputFocus(display, target, RevertToParent, CurrentTime);
+            XSync(display, False);
+            if (takeFailure(display))
+                XSetInputFocus(display, PointerRoot, RevertToParent, CurrentTime);
+        }
+        haveFocus_ = false;
+        savedFocus_ = 0;
+    }
+    XFlush(display);
+}
+
+// ------------------------------------------------------------------ pop-ups
+
+bool FrameWindow::openPopup(PopupClient* client, const CPoint& whereInFrame) {
+    Display* display = asDisplay(display_);
+    if (client == nullptr || display == nullptr || window_ == 0 || isDead(display)) return false;
+    if (popup_ != nullptr) closePopup();
+    popupWidth_ = std::max<CCoord>(1, client->popupWidth());
+    popupHeight_ = std::max<CCoord>(1, client->popupHeight());
+    const int screen = DefaultScreen(display);
+    const Window root = RootWindow(display, screen);
+    int x = 0;
+    int y = 0;
+    Window child = 0;
+    XTranslateCoordinates(display, window_, root, whereInFrame.h, whereInFrame.v, &x, &y, &child);
+    // Keep the whole pop-up on the screen.
+    const int screenWidth = DisplayWidth(display, screen);
+    const int screenHeight = DisplayHeight(display, screen);
+    x = std::max(0, std::min(x, screenWidth - popupWidth_));
+    y = std::max(0, std::min(y, screenHeight - popupHeight_));
+
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    attributes.background_pixmap = None;
+    attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
+                            KeyPressMask | StructureNotifyMask;
+    const Window popup =
+        XCreateWindow(display, root, x, y, static_cast<unsigned>(popupWidth_),
+                      static_cast<unsigned>(popupHeight_), 0, CopyFromParent, InputOutput,
+                      CopyFromParent, CWOverrideRedirect | CWBackPixmap | CWEventMask, &attributes);
+    XMapRaised(display, popup);
+    XSync(display, False);
+    if (takeFailure(display)) {
+        if (popup != 0) XDestroyWindow(display, popup);
+        return false;
+    }
+    XWindowAttributes own;
+    XGetWindowAttributes(display, popup, &own);
+    popupSurface_ =
+        cairo_xlib_surface_create(display, popup, own.visual, popupWidth_, popupHeight_);
+    popupWindow_ = popup;
+    popup_ = client;
+    popupGrabbed_ = false;
+    grabForPopup();
+    paintPopup();
+    return true;
+}
+
+void FrameWindow::grabForPopup() {
+    Display* display = asDisplay(display_);
+    if (popupGrabbed_ || popupWindow_ == 0) return;
+    const int pointer = XGrabPointer(display, popupWindow_, False,
+                                     ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
+                                     GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
+    const int keyboard =
+        XGrabKeyboard(display, popupWindow_, False, GrabModeAsync, GrabModeAsync, CurrentTime);
+    popupGrabbed_ = pointer == GrabSuccess && keyboard == GrabSuccess;
+}
+
+bool FrameWindow::runModalPopup(PopupClient* client, const CPoint& whereInFrame) {
+    if (!isWindowThread() || !openPopup(client, whereInFrame)) return false;
+    runLoop(client);
+    if (popup_ == client) closePopup();
+    return true;
+}
+
+void FrameWindow::closePopup() {
+    Display* display = asDisplay(display_);
+    PopupClient* client = popup_;
+    if (client == nullptr) return;
+    popup_ = nullptr;
+    if (popupSurface_ != nullptr) {
+        cairo_surface_destroy(static_cast<cairo_surface_t*>(popupSurface_));
+        popupSurface_ = nullptr;
+    }
+    if (display != nullptr && !isDead(display)) {
+        XUngrabPointer(display, CurrentTime);
+        XUngrabKeyboard(display, CurrentTime);
+        if (popupWindow_ != 0) XDestroyWindow(display, popupWindow_);
+        XFlush(display);
+    }
+    popupWindow_ = 0;
+    popupGrabbed_ = false;
+    client->popupClosed();
+}
+
+void FrameWindow::paintPopup() {
+    if (popup_ == nullptr || popupSurface_ == nullptr) return;
+    cairo_surface_t* image =
+        cairo_image_surface_create(CAIRO_FORMAT_ARGB32, popupWidth_, popupHeight_);
+    {
+        CDrawContext context(image);
+        popup_->drawPopup(&context);
+    }
+    auto* target = static_cast<cairo_surface_t*>(popupSurface_);
+    cairo_t* cr = cairo_create(target);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(cr, image, 0, 0);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(target);
+    cairo_surface_destroy(image);
+}
+
+void FrameWindow::handlePopupEvent(void* xevent) {
+    XEvent& event = *static_cast<XEvent*>(xevent);
+    PopupClient* client = popup_;
+    switch (event.type) {
+        case Expose:
+            if (event.xexpose.count == 0) paintPopup();
+            break;
+        case MapNotify:
+            grabForPopup();
+            break;
+        case ButtonPress: {
+            const XButtonEvent& e = event.xbutton;
+            if (e.button >= 4 && e.button <= 7) break;
+            const CPoint where(e.x, e.y);
+            if (where.h < 0 || where.v < 0 || where.h >= popupWidth_ || where.v >= popupHeight_) {
+                client->popupOutsideClick();
+            } else {
+                client->popupMouseDown(where, buttonBit(e.button) | translateX11Modifiers(e.state));
+            }
+            break;
+        }
+        case ButtonRelease: {
+            const XButtonEvent& e = event.xbutton;
+            if (e.button >= 4 && e.button <= 7) break;
+            client->popupMouseUp(CPoint(e.x, e.y),
+                                 buttonBit(e.button) | translateX11Modifiers(e.state));
+            break;
+        }
+        case MotionNotify:
+            client->popupMouseMoved(CPoint(event.xmotion.x, event.xmotion.y),
+                                    heldButtons(event.xmotion.state));
+            break;
+        case KeyPress: {
+            char text[8] = {};
+            KeySym keysym = 0;
+            XLookupString(&event.xkey, text, sizeof text - 1, &keysym, nullptr);
+            client->popupKeyDown(translateX11Key(keysym, text, event.xkey.state));
+            break;
+        }
+        default:
+            break;
+    }
+    if (popup_ == client && client->popupFinished()) {
+        closePopup();
+    } else if (popup_ == client && client->popupNeedsRedraw()) {
+        paintPopup();
+    }
+}
+
+}  // namespace VSTGUI

@@ -1,0 +1,112 @@
+// The X11 side of a frame: a private Display connection, the child window
+// under the host's window, and the thread that owns both.
+//
+// Every X11 call happens on the window thread (the frame's thread), so nothing
+// relies on XInitThreads. Other threads only set flags and write to an eventfd
+// that wakes the thread. open() and close() run on the host's thread and wait
+// for the window thread.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "gui/GuiTypes.h"
+
+namespace VSTGUI {
+
+class CFrame;
+class PopupClient;
+
+// X key event to the toolkit's key code (character, virtual key, modifiers).
+// `keysym` is an X KeySym, `latin1` the text XLookupString produced (may be
+// empty), `state` the event's modifier mask.
+VstKeyCode translateX11Key(unsigned long keysym, const char* latin1, unsigned int state);
+// X modifier mask to the mouse handlers' Shift/Control/Alt bits.
+CButtonState translateX11Modifiers(unsigned int state);
+
+class FrameWindow {
+  public:
+    explicit FrameWindow(CFrame& frame);
+    ~FrameWindow();
+    FrameWindow(const FrameWindow&) = delete;
+    FrameWindow& operator=(const FrameWindow&) = delete;
+
+    // [host thread] Starts the thread, which connects, creates and maps the
+    // window under `parent` and syncs; answers whether all of that worked.
+    bool open(unsigned long parent, CCoord width, CCoord height, const char* displayName);
+    // [host thread] Stops the thread; the window and the connection are gone on return.
+    void close();
+    bool isOpen() const { return openState_ == kOpen; }
+    unsigned long windowId() const { return windowId_.load(); }
+    bool isWindowThread() const { return std::this_thread::get_id() == threadId_.load(); }
+
+    // [any thread] Wake-ups for the window thread.
+    void setLive();
+    void requestRepaint();
+    void requestIdle();
+    void requestInputFocus();
+    void releaseInputFocus();
+
+    // [window thread]
+    bool openPopup(PopupClient* client, const CPoint& whereInFrame);
+    bool runModalPopup(PopupClient* client, const CPoint& whereInFrame);
+    void closePopup();
+
+  private:
+    enum OpenState { kPending, kOpen, kFailed };
+    void threadMain(unsigned long parent, CCoord width, CCoord height, const char* displayName);
+    bool createWindow(unsigned long parent, CCoord width, CCoord height, const char* displayName);
+    void destroyWindow();
+    void runLoop(PopupClient* modalClient);
+    void waitForWork(std::chrono::steady_clock::time_point deadline);
+    void handleEvent(void* xevent);
+    void handlePopupEvent(void* xevent);
+    void paintWindow();
+    void paintPopup();
+    void applyFocusRequest();
+    void grabForPopup();
+    void wake();
+    void setOpenState(OpenState state);
+
+    CFrame& frame_;
+    std::thread thread_;
+    std::atomic<std::thread::id> threadId_{};
+    std::atomic<unsigned long> windowId_{0};
+    int wakeFd_ = -1;
+    std::atomic<bool> quit_{false};
+    std::atomic<bool> live_{false};
+    std::atomic<bool> idleRequested_{false};
+    std::atomic<bool> repaintRequested_{false};
+    std::atomic<int> focusRequest_{0};  // 0 none, 1 take, 2 give back
+
+    std::mutex openMutex_;
+    std::condition_variable openCondition_;
+    std::atomic<OpenState> openState_{kPending};
+
+    // Owned by the window thread.
+    void* display_ = nullptr;  // Display*
+    unsigned long window_ = 0;
+    void* windowSurface_ = nullptr;  // cairo_surface_t* on the window
+    CCoord width_ = 0;
+    CCoord height_ = 0;
+    bool mapped_ = false;
+    bool haveFocus_ = false;
+    unsigned long savedFocus_ = 0;
+    std::chrono::steady_clock::time_point nextTick_;
+    long lastPressTime_ = 0;
+    unsigned int lastPressButton_ = 0;
+    CPoint lastPressPoint_;
+
+    PopupClient* popup_ = nullptr;
+    unsigned long popupWindow_ = 0;
+    void* popupSurface_ = nullptr;
+    CCoord popupWidth_ = 0;
+    CCoord popupHeight_ = 0;
+    bool popupGrabbed_ = false;
+};
+
+}  // namespace VSTGUI
