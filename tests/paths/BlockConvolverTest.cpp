@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "paths/BlockConvolver.h"
+#include "paths/SmoothingKernel.h"
+
+namespace tq {
+namespace {
+
+// The direct form the block convolver must equal:
+//   tau(n) = sum over m of h[m] * rho(n - R - N + 1 - m), rho = 0 before frame 0.
+double directForm(const std::vector<double>& rho, const double* h, int n, int length, int ring) {
+    double sum = 0.0;
+    for (int m = 0; m < length; ++m) {
+        const int k = n - ring - length + 1 - m;
+        if (k >= 0) sum += h[m] * rho[k];
+    }
+    return sum;
+}
+
+template <typename Layout>
+void expectDirectForm(int length, int ring, unsigned seed) {
+    SmoothingKernel kernel;
+    ASSERT_TRUE(kernel.build(length, Layout::kFlavour));
+    BlockConvolver<Layout> convolver;
+    ASSERT_TRUE(convolver.configure(length, ring, kernel.spectrum()));
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> value(1e-5, 4.0);
+    const int frames = 3 * length + ring + 700;
+    std::vector<double> left(frames), right(frames);
+    for (int n = 0; n < frames; ++n) {
+        left[n] = value(random);
+        right[n] = value(random) * 0.01;  // lanes must not mix
+        const auto tau = convolver.step(typename Layout::Value(left[n], right[n]));
+        ASSERT_NEAR(tau.left(), directForm(left, kernel.taps(), n, length, ring), 1e-12)
+            << "N " << length << " R " << ring << " frame " << n;
+        ASSERT_NEAR(tau.right(), directForm(right, kernel.taps(), n, length, ring), 1e-12)
+            << "N " << length << " R " << ring << " frame " << n;
+    }
+}
+
+TEST(BlockConvolver, EqualsTheDirectFormSumForEveryLengthAndRing) {
+    // Rings of the three rate bands: L - 2N + 2 for L = 128, 256, 512.
+    for (int length : {8, 16, 32, 64, 128, 256}) {
+        for (int lookAhead : {128, 256, 512}) {
+            const int ring = lookAhead - 2 * length + 2;
+            if (ring < 1) continue;
+            expectDirectForm<ScalarLayout>(length, ring, 10u + length);
+            expectDirectForm<PairedLayout>(length, ring, 20u + length);
+        }
+    }
+}
+
+TEST(BlockConvolver, PairedAndScalarAgreeBitForBit) {
+    SmoothingKernel scalarKernel;
+    SmoothingKernel pairedKernel;
+    for (int length : {16, 64, 256}) {
+        ASSERT_TRUE(scalarKernel.build(length, Flavour::Scalar));
+        ASSERT_TRUE(pairedKernel.build(length, Flavour::Paired));
+        BlockConvolver<ScalarLayout> scalar;
+        BlockConvolver<PairedLayout> paired;
+        ASSERT_TRUE(scalar.configure(length, 2, scalarKernel.spectrum()));
+        ASSERT_TRUE(paired.configure(length, 2, pairedKernel.spectrum()));
+        std::mt19937 random(5);
+        std::uniform_real_distribution<double> value(1e-5, 2.0);
+        for (int n = 0; n < 2000; ++n) {
+            const double l = value(random);
+            const double r = value(random);
+            const PlainPair a = scalar.step(PlainPair(l, r));
+            const DoublePair b = paired.step(DoublePair(l, r));
+            ASSERT_EQ(a.left(), b.left()) << n;
+            ASSERT_EQ(a.right(), b.right()) << n;
+        }
+    }
+}
+
+TEST(BlockConvolver, ConstantInputSettlesToItsValue) {
+    SmoothingKernel kernel;
+    ASSERT_TRUE(kernel.build(64, Flavour::Scalar));
+    BlockConvolver<ScalarLayout> convolver;
+    ASSERT_TRUE(convolver.configure(64, 2, kernel.spectrum()));
+    PlainPair tau;
+    for (int n = 0; n < 128 + 64 + 10; ++n) tau = convolver.step(PlainPair(0.75, 0.75));
+    EXPECT_NEAR(tau.left(), 0.75, 1e-15);
+}
+
+TEST(BlockConvolver, IsolatedPeakFollowsTheKernelsRunningSum) {
+    // A peak P held for N frames by the window maximum gives P times the partial sums.
+    const int length = 16;
+    const int ring = 98;
+    SmoothingKernel kernel;
+    ASSERT_TRUE(kernel.build(length, Flavour::Paired));
+    BlockConvolver<PairedLayout> convolver;
+    ASSERT_TRUE(convolver.configure(length, ring, kernel.spectrum()));
+    const double peak = 3.0;
+    std::vector<double> out;
+    for (int n = 0; n < 400; ++n) {
+        const double rho = (n >= 100 && n < 100 + length) ? peak : 0.0;
+        out.push_back(convolver.step(DoublePair::both(rho)).left());
+    }
+    // Every rho in the sum is P exactly when n - R - N + 1 = 100 + N - 1.
+    const int top = 100 + ring + length - 1 + (length - 1);
+    EXPECT_NEAR(out[top], peak * 1.0, 1e-14);
+    for (int j = 0; j < length; ++j) {
+        double partial = 0.0;
+        for (int m = j; m < length; ++m) partial += kernel.taps()[m];
+        EXPECT_NEAR(out[top + j], peak * partial, 1e-13) << j;
+    }
+}
+
+TEST(BlockConvolver, ResetForgetsEverythingAndBadConfigurationsAreRefused) {
+    SmoothingKernel kernel;
+    ASSERT_TRUE(kernel.build(8, Flavour::Scalar));
+    BlockConvolver<ScalarLayout> convolver;
+    EXPECT_FALSE(convolver.configure(12, 2, kernel.spectrum()));
+    EXPECT_FALSE(convolver.configure(8, 0, kernel.spectrum()));
+    EXPECT_FALSE(convolver.configure(8, 513, kernel.spectrum()));
+    EXPECT_FALSE(convolver.configure(8, 2, nullptr));
+    // Never configured: steps are harmless and give nothing.
+    EXPECT_EQ(convolver.step(PlainPair(1.0, 1.0)).left(), 0.0);
+    ASSERT_TRUE(convolver.configure(8, 2, kernel.spectrum()));
+    for (int n = 0; n < 50; ++n) convolver.step(PlainPair(1.0, 1.0));
+    convolver.reset();
+    for (int n = 0; n < 50; ++n) ASSERT_EQ(convolver.step(PlainPair(0.0, 0.0)).left(), 0.0) << n;
+}
+
+}  // namespace
+}  // namespace tq
