@@ -1,5 +1,95 @@
+// The effect object.
+//
+// Lifecycle: the host calls the entry, which constructs a Plugin (everything is
+// allocated here, once, at its worst-case size); from then on processing is valid
+// at any time. setSampleRate and effMainsChanged(0) run suspend, which clears all
+// signal state. effClose destroys the object.
+//
+// Threads: process calls come from the host's audio thread and hold the processing
+// lock for the whole block; dispatcher and parameter calls come from the host's or
+// the editor's thread. setSampleRate and a TransShape change hold the same lock
+// while they rebuild state; every other parameter change is a relaxed atomic store
+// that the audio thread picks up at its next frame or block. Every wait for the
+// lock is bounded at one second; an audio block whose wait times out writes silence.
 #pragma once
-#include "host/VstAbi.h"
 
-// Builds an effect for `host`; null when the host refuses or construction fails.
+#include <array>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "dsp/EngineSettings.h"
+#include "host/VstAbi.h"
+#include "presets/CPresetSystemEffect.h"
+
+namespace tq {
+class SignalPath;
+}
+
+class Plugin : public CPresetSystemEffect {
+public:
+    // `forcedFlavour` overrides the processor check (tests run both flavours).
+    explicit Plugin(vst::HostCallback audioMaster,
+                    std::optional<tq::Flavour> forcedFlavour = std::nullopt);
+    ~Plugin() override;
+
+    // [ui-thread, takes the lock]
+    void setSampleRate(float rate) override;
+    // [ui-thread] Clears all signal state; takes no lock of its own.
+    void suspend() override;
+
+    // [audio-thread, takes the lock]
+    void processReplacing(float** inputs, float** outputs, vst::int32 frames) override;
+    void processDoubleReplacing(double** inputs, double** outputs, vst::int32 frames) override;
+
+    // [any thread] TransShape takes the lock.
+    void setParameter(vst::int32 index, float value) override;
+    float getParameter(vst::int32 index) override;
+    void getParameterLabel(vst::int32 index, char* text) override;
+    void getParameterDisplay(vst::int32 index, char* text) override;
+    void getParameterName(vst::int32 index, char* text) override;
+
+    bool getEffectName(char* name) override;
+    bool getVendorString(char* text) override;
+    bool getProductString(char* text) override;
+    vst::int32 getPlugCategory() override { return vst::kPlugCategMastering; }
+    vst::int32 canDo(const char* /*text*/) override { return 0; }
+    bool getParameterProperties(vst::int32 index, vst::VstParameterProperties* properties) override;
+
+    // Effect-specific operations for the editor.
+    // [any thread] Input peak, output peak, input RMS, output RMS and attenuation,
+    // each left then right; raises the meters' reset request.
+    virtual void fetchMeters(float values[10]);
+    // [any thread] 0 below 80 kHz, 1 below 170 kHz, 2 above.
+    virtual int rateBand() const { return rateBand_.load(std::memory_order_relaxed); }
+
+    tq::Flavour flavour() const { return flavour_; }
+    int integerSampleRate() const { return rate_.integerRate; }
+    int smoothingLength() const { return rate_.smoothingLength; }
+    int transientRingLength() const { return rate_.transientRingLength; }
+    const tq::EngineParameters& engineParameters() const { return engine_; }
+
+private:
+    template <typename Sample>
+    void processBlock(Sample** inputs, Sample** outputs, vst::int32 frames);
+    void applyParameter(int index, float x);
+    void convertOldLayout();
+    void selectNoiseShapeSet();
+    void recomputeAttackCoefficients();
+    void recomputeReleaseCoefficients();
+
+    std::recursive_timed_mutex stateMutex_;
+    tq::Flavour flavour_ = tq::Flavour::Scalar;
+    tq::EngineParameters engine_;
+    tq::RateSettings rate_;
+    std::atomic<int> rateBand_{0};
+    std::unique_ptr<tq::SignalPath> path_;
+    std::array<std::atomic<float>, 22> normalised_{};
+    int transShapeStep_ = 2;
+    int noiseShapeStep_ = 0;
+};
+
+// The factory behind the exported entry: asks the host for its version (a host that
+// answers 0 gets no effect) and constructs a Plugin. Null when construction fails.
 vst::AEffect* createEffectInstance(vst::HostCallback host);

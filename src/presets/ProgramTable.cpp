@@ -46,10 +46,11 @@ constexpr FactoryProgram kFactoryPrograms[kProgramCount] = {
 }  // namespace
 
 void storeProgramName(ProgramRecord& record, const char* name) {
-    std::memset(record.name, 0, sizeof(record.name));
-    if (name == nullptr) return;
-    const std::size_t length = strnlen(name, sizeof(record.name));
-    std::memcpy(record.name, name, length);
+    // The name may live in the table itself (a slot's name copied to slot 0), so it
+    // is taken out before the record is cleared.
+    char stored[sizeof(record.name)] = {};
+    if (name != nullptr) std::memcpy(stored, name, strnlen(name, sizeof(stored)));
+    std::memcpy(record.name, stored, sizeof(stored));
 }
 
 void readProgramName(const ProgramRecord& record, char* text) {
