@@ -9,6 +9,7 @@
 #include "cpu/CpuInfo.h"
 #include "effect/ParameterModel.h"
 #include "paths/SignalPath.h"
+#include "presets/MeteringPreferences.h"
 
 namespace {
 
@@ -76,8 +77,11 @@ Plugin::Plugin(vst::HostCallback audioMaster, std::optional<tq::Flavour> forcedF
     suspend();
 
     fillFactoryPresets();
-    // Metering preferences, the editor and the stored defaults are applied here by
-    // the layers that provide them.
+    // The user's stored metering set-up lands in slot 0 through the parameter chain,
+    // before the stored defaults may replace the table.
+    tq::applyStoredMeteringPreferences(
+        [this](int index, float value) { setParameter(index, value); });
+    // The editor is created here once it exists; the stored defaults then load.
     loadStoredDefaults();
     selectSlot(0);
 }

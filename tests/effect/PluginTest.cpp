@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -355,6 +358,59 @@ TEST(PluginThreadSafety, AutomationWhileProcessing) {
     }
     running = false;
     audio.join();
+}
+
+}  // namespace
+
+namespace {
+
+// A private per-user store for one test; the previous setting comes back afterwards.
+class TemporaryConfigHome {
+public:
+    TemporaryConfigHome() {
+        char pattern[] = "/tmp/tq-plugin-config-XXXXXX";
+        directory_ = mkdtemp(pattern);
+        const char* old = std::getenv("XDG_CONFIG_HOME");
+        if (old != nullptr) previous_ = old;
+        hadPrevious_ = old != nullptr;
+        setenv("XDG_CONFIG_HOME", directory_.c_str(), 1);
+    }
+    ~TemporaryConfigHome() {
+        if (hadPrevious_) {
+            setenv("XDG_CONFIG_HOME", previous_.c_str(), 1);
+        } else {
+            unsetenv("XDG_CONFIG_HOME");
+        }
+        std::filesystem::remove_all(directory_);
+    }
+    void writeInt(const std::string& key, const std::string& value, std::uint32_t number) {
+        const auto folder = std::filesystem::path(directory_) / "Tarvel" / "Tarvelquolt" / key;
+        std::filesystem::create_directories(folder);
+        const unsigned char bytes[4] = {static_cast<unsigned char>(number),
+                                        static_cast<unsigned char>(number >> 8),
+                                        static_cast<unsigned char>(number >> 16),
+                                        static_cast<unsigned char>(number >> 24)};
+        std::ofstream((folder / value).string(), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes), 4);
+    }
+
+private:
+    std::string directory_;
+    std::string previous_;
+    bool hadPrevious_ = false;
+};
+
+TEST(PluginConstruction, StoredMeteringPreferencesReachSlotZero) {
+    TemporaryConfigHome home;
+    home.writeInt("PREFS", "Metering_Scale", 2);
+    home.writeInt("PREFS", "Metering_Type", 1);
+    home.writeInt("PREFS", "Metering_Post", 1);
+    Plugin plugin(hostCallback);
+    EXPECT_EQ(display(plugin, tq::kScale), "K-20");
+    EXPECT_EQ(display(plugin, tq::kMeterType), "k-system");
+    EXPECT_EQ(display(plugin, tq::kPostMeter), "post");
+    EXPECT_FLOAT_EQ(plugin.programs()[0].values[tq::kScale], tq::stepCentre(2, 3));
+    EXPECT_EQ(display(plugin, tq::kAttZoom), "24dB");  // not stored: the factory value
 }
 
 }  // namespace
