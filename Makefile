@@ -5,7 +5,7 @@ CMAKE_OPTS ?=
 # Debian packages the build, the tests and the tools need.
 DEB_PACKAGES = cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
   libcairo2-dev libx11-dev libxtst-dev libsndfile1-dev libebur128-dev \
-  xvfb xauth xdotool zenity sox x11-utils fonts-dejavu-core
+  xvfb xauth xdotool zenity sox x11-utils fonts-dejavu-core clang libclang-rt-14-dev
 
 .PHONY: all deps build run test test-fast test-sanitizers bench fuzz shots clean
 
@@ -35,6 +35,7 @@ run: build
 test: build
 	xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 	$(MAKE) test-sanitizers
+	$(MAKE) fuzz && $(BUILD)-fuzz/preset-loader-fuzz -max_total_time=20 $(BUILD)-fuzz/corpus fuzz/seeds
 
 test-fast: build
 	xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
@@ -51,8 +52,13 @@ bench: build
 	@for b in $(BUILD)/bench/tq_bench_*; do [ -x "$$b" ] && "$$b"; done; true
 	@if [ -x bench/compare.sh ]; then bench/compare.sh $(BUILD); fi
 
-fuzz:
-	@echo "fuzz targets are built in $(BUILD)-fuzz"
+# libFuzzer target for the preset and bank record loaders.
+FUZZ_SOURCES = fuzz/PresetLoaderFuzz.cpp src/presets/PresetFile.cpp src/presets/ProgramTable.cpp \
+  src/platform/FileIo.cpp src/platform/MessageBox.cpp
+fuzz: deps
+	@mkdir -p $(BUILD)-fuzz/corpus
+	clang++ -std=c++20 -g -O1 -Wall -Wextra -Werror -fsanitize=fuzzer,address,undefined \
+	  -fno-sanitize-recover=undefined -Isrc $(FUZZ_SOURCES) -o $(BUILD)-fuzz/preset-loader-fuzz
 
 shots: build
 	@mkdir -p $(BUILD)/shots

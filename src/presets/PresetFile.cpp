@@ -11,7 +11,6 @@ namespace tq {
 
 namespace {
 
-constexpr std::size_t kMagicBytes = 4;
 constexpr std::size_t kKindOffset = 4;
 constexpr std::size_t kBodyOffset = 5;
 constexpr std::size_t kValueBytes = 4;
