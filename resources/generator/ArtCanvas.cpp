@@ -81,7 +81,10 @@ void selectFont(cairo_t* cr, const TextStyle& style) {
     cairo_font_options_t* options = cairo_font_options_create();
     cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
     cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_SLIGHT);
-    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_ON);
+    // Whole strings look best on hinted advances; letter-spaced text is laid out glyph by glyph
+    // and needs the unrounded advances to keep its spacing even.
+    cairo_font_options_set_hint_metrics(
+        options, style.tracking == 0 ? CAIRO_HINT_METRICS_ON : CAIRO_HINT_METRICS_OFF);
     cairo_set_font_options(cr, options);
     cairo_font_options_destroy(options);
 }

@@ -103,7 +103,7 @@ inline constexpr Rect recallA{421, 447, 438, 462};
 inline constexpr Rect storeA{388, 447, 405, 462};
 inline constexpr Rect recallB{486, 447, 503, 462};
 inline constexpr Rect storeB{452, 447, 469, 462};
-inline constexpr int kPresetStripTop = 443;
+inline constexpr int kPresetStripTop = 444;
 
 // Level meter geometry: bars, scale and the 360-pixel bar area at 6 pixels per dB.
 struct LevelMeterGeometry {

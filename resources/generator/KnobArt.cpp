@@ -90,7 +90,7 @@ void paintKnobFrame(cairo_t* cr, int w, int h, int frame, KnobArc arcOrigin) {
     cairo_line_to(cr, cx + ux * (capRadius - 1.8), cy + uy * (capRadius - 1.8));
     setColour(cr, Colour::bytes(0, 0, 0, 140));
     cairo_stroke(cr);
-    cairo_set_line_width(cr, 1.8);
+    cairo_set_line_width(cr, 2.0);
     cairo_move_to(cr, cx + ux * capRadius * 0.32, cy + uy * capRadius * 0.32);
     cairo_line_to(cr, cx + ux * (capRadius - 1.8), cy + uy * (capRadius - 1.8));
     setColour(cr, Colour::bytes(242, 244, 246));

@@ -143,14 +143,14 @@ Image paintBackground() {
 
     paintHeader(cr);
 
-    plate(cr, 6, 30, 133, 408);
-    plate(cr, 385, 30, 133, 408);
-    plate(cr, 214, 214, 96, 224);
+    plate(cr, 6, 30, 133, 413);
+    plate(cr, 385, 30, 133, 413);
+    plate(cr, 214, 214, 96, 229);
 
     screw(cr, 10.5, 34.5, 0.6);
     screw(cr, 513.5, 34.5, 2.1);
-    screw(cr, 10.5, 433.5, 1.2);
-    screw(cr, 513.5, 433.5, 0.2);
+    screw(cr, 10.5, 437.5, 1.2);
+    screw(cr, 513.5, 437.5, 0.2);
 
     // Meter wells and their captions.
     well(cr, Rect{144, 34, 210, 413});
@@ -212,13 +212,14 @@ Image paintBackground() {
     setColour(cr, palette::edgeLight.withAlpha(0.8));
     cairo_set_line_width(cr, 1);
     cairo_stroke(cr);
-    drawText(cr, "TARVEL", 257, 383, TextStyle{8, true, 1.8}, palette::label, Align::centre);
-    drawText(cr, "QUOLT", 257, 394, TextStyle{8, false, 2.4}, palette::accent, Align::centre);
-    cairo_arc(cr, 289.5, 385.5, 5, 0, 2 * kPi);
+    drawText(cr, "TARVEL", 253, 383, TextStyle{8, true, 1.8}, palette::label, Align::centre);
+    drawText(cr, "QUOLT", 253, 394, TextStyle{8, false, 2.4}, palette::accent, Align::centre);
+    cairo_new_path(cr);
+    cairo_arc(cr, 290.5, 385.5, 4.5, 0, 2 * kPi);
     setColour(cr, palette::labelDim);
     cairo_stroke(cr);
-    drawText(cr, "i", 289.5, 389, TextStyle{8, true, 0}, palette::label, Align::centre);
-    drawText(cr, "POWER", power.centreX(), 443 - 1, TextStyle{6.5, true, 0.8}, palette::labelDim,
+    drawText(cr, "i", 290.5, 388.5, TextStyle{8, true, 0}, palette::label, Align::centre);
+    drawText(cr, "POWER", power.centreX(), 440, TextStyle{6.5, true, 0.8}, palette::labelDim,
              Align::centre);
 
     paintPresetStrip(cr);
