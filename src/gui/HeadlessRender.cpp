@@ -35,7 +35,9 @@ bool writeFramePng(CFrame* frame, const char* path) {
 }
 
 unsigned int imagePixel(cairo_surface_t* image, int x, int y) {
-    if (image == nullptr || cairo_image_surface_get_format(image) != CAIRO_FORMAT_ARGB32) return 0;
+    if (image == nullptr) return 0;
+    const cairo_format_t format = cairo_image_surface_get_format(image);
+    if (format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24) return 0;
     const int w = cairo_image_surface_get_width(image);
     const int h = cairo_image_surface_get_height(image);
     if (x < 0 || y < 0 || x >= w || y >= h) return 0;
@@ -44,7 +46,7 @@ unsigned int imagePixel(cairo_surface_t* image, int x, int y) {
         cairo_image_surface_get_data(image) + y * cairo_image_surface_get_stride(image);
     std::uint32_t pixel = 0;
     std::memcpy(&pixel, row + 4 * x, sizeof pixel);
-    return pixel;
+    return format == CAIRO_FORMAT_RGB24 ? (pixel | 0xFF000000u) : pixel;
 }
 
 }  // namespace VSTGUI

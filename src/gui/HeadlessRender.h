@@ -12,7 +12,7 @@ class CFrame;
 cairo_surface_t* renderFrameToImage(CFrame* frame);
 // Renders and writes a PNG; false when the file cannot be written.
 bool writeFramePng(CFrame* frame, const char* path);
-// Reads pixel (x, y) of an ARGB32 image as 0xAARRGGBB (premultiplied); 0 outside.
+// Reads pixel (x, y) of an ARGB32 or RGB24 image as 0xAARRGGBB (premultiplied); 0 outside.
 unsigned int imagePixel(cairo_surface_t* image, int x, int y);
 
 }  // namespace VSTGUI
