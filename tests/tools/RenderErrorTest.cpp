@@ -1,0 +1,298 @@
+// Bad input of every kind: a one-line error that names the file or value and
+// the reason, a non-zero exit, and nothing written under the output name (nor
+// any temporary file left beside it).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "tools/ToolTestSupport.h"
+
+namespace tq::tooltest {
+namespace {
+
+int lineCount(const std::string& text) {
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+class RenderErrorTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        input_ = dir_.file("in.wav");
+        output_ = dir_.file("out.wav");
+        writeAudio(input_, makeSignal(44100, 2, 1000, 21));
+    }
+
+    // Runs and checks the common rules; `mention` must appear in the message.
+    void expectFailure(const std::vector<std::string>& args, const std::string& mention,
+                       const std::string& reason = "") {
+        const RunResult run = runTool(args);
+        EXPECT_NE(run.exitCode, 0);
+        EXPECT_EQ(lineCount(run.err), 1) << run.err;
+        EXPECT_EQ(run.err.rfind("tarvel-render: ", 0), 0u) << run.err;
+        EXPECT_NE(run.err.find(mention), std::string::npos) << run.err;
+        if (!reason.empty()) {
+            EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
+        }
+        EXPECT_TRUE(run.out.empty()) << run.out;
+        EXPECT_FALSE(fileExists(output_));
+        for (const auto& name : dir_.entries()) {
+            EXPECT_EQ(name.find(".partial"), std::string::npos) << "left behind: " << name;
+        }
+    }
+
+    std::vector<std::string> withDelay(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--plugin", testPlugin("tq-test-delay")});
+        return args;
+    }
+
+    TempDir dir_;
+    std::string input_;
+    std::string output_;
+};
+
+TEST_F(RenderErrorTest, MissingInput) {
+    expectFailure(withDelay({dir_.file("nope.wav"), output_}), "nope.wav", "No such file");
+}
+
+TEST_F(RenderErrorTest, InputThatIsNotSound) {
+    writeBytes(dir_.file("text.wav"), {'h', 'e', 'l', 'l', 'o', '\n'});
+    expectFailure(withDelay({dir_.file("text.wav"), output_}), "text.wav");
+}
+
+TEST_F(RenderErrorTest, InputThatIsADirectory) {
+    std::filesystem::create_directory(dir_.file("folder"));
+    expectFailure(withDelay({dir_.file("folder"), output_}), "folder", "not a regular file");
+}
+
+TEST_F(RenderErrorTest, InputWithThreeChannels) {
+    writeAudio(dir_.file("three.wav"), makeSignal(44100, 3, 100, 22));
+    expectFailure(withDelay({dir_.file("three.wav"), output_}), "three.wav", "3 channels");
+}
+
+TEST_F(RenderErrorTest, InputRateOutsideTheRange) {
+    writeAudio(dir_.file("slow.wav"), makeSignal(4000, 2, 100, 23));
+    expectFailure(withDelay({dir_.file("slow.wav"), output_}), "slow.wav", "4000 Hz");
+}
+
+TEST_F(RenderErrorTest, InputWithoutFrames) {
+    writeAudio(dir_.file("empty.wav"), Audio{});
+    expectFailure(withDelay({dir_.file("empty.wav"), output_}), "empty.wav", "no audio");
+}
+
+TEST_F(RenderErrorTest, TruncatedInput) {
+    // A WAV header that promises more data than the file holds.
+    writeAudio(dir_.file("cut.wav"), makeSignal(44100, 2, 4000, 24));
+    std::filesystem::resize_file(dir_.file("cut.wav"), 2000);
+    const RunResult run = runTool(withDelay({dir_.file("cut.wav"), output_}));
+    // libsndfile may shorten the length to what is there; either way the result
+    // is a clean render of what exists or a clean error, never a torn file.
+    if (run.exitCode == 0) {
+        EXPECT_EQ(readAudio(output_).frames(), readAudio(dir_.file("cut.wav")).frames());
+    } else {
+        EXPECT_FALSE(fileExists(output_));
+        EXPECT_NE(run.err.find("cut.wav"), std::string::npos);
+    }
+}
+
+TEST_F(RenderErrorTest, MissingPlugin) {
+    expectFailure({"--plugin", dir_.file("none.so"), input_, output_}, "none.so", "No such file");
+}
+
+TEST_F(RenderErrorTest, PluginThatIsNotALibrary) {
+    writeBytes(dir_.file("fake.so"), {'n', 'o', 't', ' ', 'e', 'l', 'f'});
+    expectFailure({"--plugin", dir_.file("fake.so"), input_, output_}, "fake.so");
+}
+
+TEST_F(RenderErrorTest, LibraryWithoutEntry) {
+    expectFailure({"--plugin", testPlugin("tq-test-no-entry"), input_, output_}, "tq-test-no-entry",
+                  "neither VSTPluginMain nor main");
+}
+
+TEST_F(RenderErrorTest, EntryReturningNull) {
+    expectFailure({"--plugin", testPlugin("tq-test-null"), input_, output_}, "tq-test-null",
+                  "returned no effect");
+}
+
+TEST_F(RenderErrorTest, WrongMagic) {
+    expectFailure({"--plugin", testPlugin("tq-test-wrong-magic"), input_, output_},
+                  "tq-test-wrong-magic", "magic");
+}
+
+TEST_F(RenderErrorTest, OurPluginBeforeItCanBeCreated) {
+    if (realPluginLoads()) GTEST_SKIP() << "the plug-in loads now; its null entry is gone";
+    expectFailure({input_, output_}, "tarvel-quolt.so", "returned no effect");
+}
+
+TEST_F(RenderErrorTest, DoubleWithAFloatOnlyPlugin) {
+    expectFailure({"--plugin", testPlugin("tq-test-float-only"), "--double", input_, output_},
+                  "tq-test-float-only", "double");
+}
+
+TEST_F(RenderErrorTest, UnknownParameterName) {
+    expectFailure(withDelay({"--set", "Volume=0.5", input_, output_}), "Volume",
+                  "unknown parameter");
+}
+
+TEST_F(RenderErrorTest, UnknownValueText) {
+    expectFailure(withDelay({"--set", "Mode=loud", input_, output_}), "loud");
+    expectFailure(withDelay({"--set", "Gain=1.5", input_, output_}), "1.5");
+    expectFailure(withDelay({"--set", "Gain=nan", input_, output_}), "nan");
+    expectFailure(withDelay({"--set", "Gain", input_, output_}), "NAME=VALUE");
+    expectFailure(withDelay({"--set", "=0.5", input_, output_}), "NAME=VALUE");
+}
+
+TEST_F(RenderErrorTest, UnknownValueTextListsTheChoices) {
+    const RunResult run = runTool(withDelay({"--set", "Delay=2", input_, output_}));
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_NE(run.err.find("'0' '1' '100' '1000'"), std::string::npos) << run.err;
+}
+
+TEST_F(RenderErrorTest, OutputInAMissingDirectory) {
+    output_ = dir_.file("missing/out.wav");
+    expectFailure(withDelay({input_, output_}), "missing/out.wav", "No such file");
+}
+
+TEST_F(RenderErrorTest, OutputBelowAFile) {
+    writeBytes(dir_.file("plain"), {'x'});
+    output_ = dir_.file("plain/out.wav");
+    expectFailure(withDelay({input_, output_}), "plain/out.wav", "Not a directory");
+}
+
+TEST_F(RenderErrorTest, OutputThatIsADirectory) {
+    std::filesystem::create_directory(dir_.file("adir"));
+    const RunResult run = runTool(withDelay({input_, dir_.file("adir")}));
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_NE(run.err.find("adir"), std::string::npos) << run.err;
+    EXPECT_TRUE(std::filesystem::is_empty(dir_.file("adir")));
+}
+
+TEST_F(RenderErrorTest, FlacCannotHoldFloat) {
+    expectFailure(withDelay({"--subtype", "float", input_, dir_.file("out.flac")}), "out.flac",
+                  "FLAC");
+    EXPECT_FALSE(fileExists(dir_.file("out.flac")));
+}
+
+TEST_F(RenderErrorTest, BadOptions) {
+    expectFailure(withDelay({"--block", "0", input_, output_}), "'0'");
+    expectFailure(withDelay({"--block", "-4", input_, output_}), "'-4'");
+    expectFailure(withDelay({"--block", "12x", input_, output_}), "'12x'");
+    expectFailure(withDelay({"--block", "65537", input_, output_}), "'65537'");
+    expectFailure(withDelay({"--block"}), "--block needs a value");
+    expectFailure(withDelay({"--format", "mp3", input_, output_}), "'mp3'");
+    expectFailure(withDelay({"--subtype", "pcm8", input_, output_}), "'pcm8'");
+    expectFailure(withDelay({"--loud", input_, output_}), "--loud");
+    expectFailure(withDelay({"--double=yes", input_, output_}), "--double");
+    expectFailure(withDelay({input_, output_, dir_.file("third.wav")}), "third.wav");
+}
+
+TEST_F(RenderErrorTest, FailedRenderKeepsTheOldOutput) {
+    writeBytes(output_, {'o', 'l', 'd'});
+    const RunResult run = runTool(withDelay({"--set", "Mode=loud", input_, output_}));
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_EQ(readText(output_), "old");
+    const RunResult badInput = runTool(withDelay({dir_.file("nope.wav"), output_}));
+    EXPECT_NE(badInput.exitCode, 0);
+    EXPECT_EQ(readText(output_), "old");
+}
+
+// A preset record as the effect writes it, values little-endian unless `bigEndian`.
+std::vector<unsigned char> presetRecord(const std::vector<float>& values, bool bigEndian = false,
+                                        unsigned char kind = '!') {
+    std::vector<unsigned char> bytes(133, 0);
+    const unsigned char magic[4] = {'l', 'q', 'R', 'T'};
+    for (int i = 0; i < 4; ++i)
+        bytes[static_cast<std::size_t>(i)] = bigEndian ? magic[3 - i] : magic[i];
+    bytes[4] = kind;
+    const char name[] = "Test preset";
+    std::copy(name, name + sizeof name - 1, bytes.begin() + 5);
+    for (std::size_t i = 0; i < values.size() && i < 26; ++i) {
+        std::uint32_t word;
+        std::memcpy(&word, &values[i], 4);
+        for (int b = 0; b < 4; ++b) {
+            const int shift = bigEndian ? 8 * (3 - b) : 8 * b;
+            bytes[29 + 4 * i + static_cast<std::size_t>(b)] =
+                static_cast<unsigned char>(word >> shift);
+        }
+    }
+    return bytes;
+}
+
+TEST_F(RenderErrorTest, UnusablePresets) {
+    std::vector<float> values(26, 0.5f);
+    auto shortRecord = presetRecord(values);
+    shortRecord.resize(100);
+    writeBytes(dir_.file("short.tarvel"), shortRecord);
+    expectFailure(withDelay({"--preset", dir_.file("short.tarvel"), input_, output_}),
+                  "short.tarvel", "100 bytes");
+
+    auto wrongMagic = presetRecord(values);
+    wrongMagic[0] = 'X';
+    writeBytes(dir_.file("magic.tarvel"), wrongMagic);
+    expectFailure(withDelay({"--preset", dir_.file("magic.tarvel"), input_, output_}),
+                  "magic.tarvel", "TRql");
+
+    writeBytes(dir_.file("bank.tvb"), presetRecord(values, false, '7'));
+    expectFailure(withDelay({"--preset", dir_.file("bank.tvb"), input_, output_}), "bank.tvb",
+                  "bank");
+
+    values[7] = 3.0f;
+    writeBytes(dir_.file("range.tarvel"), presetRecord(values));
+    expectFailure(withDelay({"--preset", dir_.file("range.tarvel"), input_, output_}),
+                  "range.tarvel", "outside 0..1");
+
+    values[7] = 0.5f;
+    writeBytes(dir_.file("good.tarvel"), presetRecord(values));
+    expectFailure({"--plugin", testPlugin("tq-test-float-only"), "--preset",
+                   dir_.file("good.tarvel"), input_, output_},
+                  "good.tarvel", "TqFo");
+    expectFailure(withDelay({"--preset", dir_.file("absent.tarvel"), input_, output_}),
+                  "absent.tarvel", "No such file");
+}
+
+TEST_F(RenderErrorTest, InterruptedRenderLeavesNoFile) {
+    // Long enough at one frame per block that the signal lands mid-render.
+    writeAudio(input_, makeSignal(96000, 2, 96000 * 30, 25), SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    const std::string plugin = testPlugin("tq-test-delay");
+    const pid_t child = fork();
+    if (child == 0) {
+        const int devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, 1);
+        dup2(devNull, 2);
+        execl(TQ_RENDER_PATH, TQ_RENDER_PATH, "--plugin", plugin.c_str(), "--block", "1",
+              input_.c_str(), output_.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(child, 0);
+    // Wait until the temporary output exists, then interrupt.
+    bool started = false;
+    int status = 0;
+    bool exited = false;
+    for (int attempt = 0; attempt < 20000 && !started && !exited; ++attempt) {
+        for (const auto& name : dir_.entries())
+            started = started || name.find(".partial") != std::string::npos;
+        exited = waitpid(child, &status, WNOHANG) == child;
+        if (!started && !exited) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (exited) GTEST_SKIP() << "the render ended before it could be interrupted";
+    ASSERT_TRUE(started);
+    kill(child, SIGTERM);
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        GTEST_SKIP() << "the render ended before the signal arrived";
+    }
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_FALSE(fileExists(output_));
+    for (const auto& name : dir_.entries()) {
+        EXPECT_EQ(name.find(".partial"), std::string::npos) << "left behind: " << name;
+    }
+}
+
+}  // namespace
+}  // namespace tq::tooltest

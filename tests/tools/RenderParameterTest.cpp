@@ -1,0 +1,165 @@
+// Parameters by name and display text, presets and --list, seen through the
+// test plug-in's own texts.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "tools/ToolTestSupport.h"
+
+namespace tq::tooltest {
+namespace {
+
+// --list --json with the given settings, as parameter name -> entry.
+std::map<std::string, Json> listed(const std::vector<std::string>& settings,
+                                   const std::string& plugin = "tq-test-delay") {
+    std::vector<std::string> args = {"--plugin", testPlugin(plugin), "--list", "--json"};
+    args.insert(args.end(), settings.begin(), settings.end());
+    const RunResult run = runTool(args);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    std::map<std::string, Json> byName;
+    const Json document = Json::parse(run.out);
+    for (const auto& p : document["parameters"].items) byName[p["name"].text] = p;
+    return byName;
+}
+
+std::string displayAfter(const std::vector<std::string>& settings, const std::string& name) {
+    return listed(settings)[name]["display"].text;
+}
+
+TEST(ParameterList, TableShowsEveryParameterWithDisplayAndLabel) {
+    const RunResult run = runTool({"--plugin", testPlugin("tq-test-delay"), "--list"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("Test Delay: 26 parameters"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Gain"), std::string::npos);
+    EXPECT_NE(run.out.find("dB"), std::string::npos);
+    EXPECT_NE(run.out.find("Spare25"), std::string::npos);
+}
+
+TEST(ParameterList, JsonHasOneEntryPerParameter) {
+    const RunResult run = runTool({"--plugin", testPlugin("tq-test-delay"), "--list", "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const Json document = Json::parse(run.out);
+    EXPECT_EQ(document["effect_name"].text, "Test Delay");
+    const auto& parameters = document["parameters"].items;
+    ASSERT_EQ(parameters.size(), 26u);
+    EXPECT_EQ(parameters[0]["name"].text, "Gain");
+    EXPECT_EQ(parameters[0]["display"].text, "0.00");
+    EXPECT_EQ(parameters[0]["label"].text, "dB");
+    EXPECT_EQ(parameters[0]["value"].number, 0.5);
+    EXPECT_EQ(parameters[1]["display"].text, "thru");
+    EXPECT_EQ(parameters[2]["display"].text, "100");
+    EXPECT_EQ(parameters[25]["index"].number, 25);
+}
+
+TEST(ParameterSet, DisplayTextsAndNumbers) {
+    EXPECT_EQ(displayAfter({"--set", "Mode=invert"}, "Mode"), "invert");
+    EXPECT_EQ(displayAfter({"--set", "Mode=swap"}, "Mode"), "swap");
+    EXPECT_EQ(displayAfter({"--set", "Gain=0.25"}, "Gain"), "-6.02");
+    EXPECT_EQ(displayAfter({"--set", "Gain=-6.02"}, "Gain"), "-6.02");
+    EXPECT_EQ(displayAfter({"--set", "Gain=-oo"}, "Gain"), "-oo");
+    EXPECT_EQ(displayAfter({"--set", "Delay=0.9"}, "Delay"), "1000");
+    EXPECT_EQ(displayAfter({"--set", "Delay=0"}, "Delay"), "0");
+    // Later --set of the same parameter wins.
+    EXPECT_EQ(displayAfter({"--set", "Mode=invert", "--set", "Mode=swap"}, "Mode"), "swap");
+}
+
+TEST(ParameterSet, NumberFromZeroToOneIsAlwaysNormalised) {
+    // "1" is also a display text of Delay, but a number 0..1 is a normalised value.
+    EXPECT_EQ(displayAfter({"--set", "Delay=1"}, "Delay"), "1000");
+    EXPECT_EQ(displayAfter({"--set", "Delay=0.3"}, "Delay"), "1");
+    // Numbers outside 0..1 can only be display texts.
+    EXPECT_EQ(displayAfter({"--set", "Delay=100"}, "Delay"), "100");
+}
+
+TEST(ParameterSet, ExactCaseFirstThenIgnoringCase) {
+    EXPECT_EQ(displayAfter({"--set", "Mode=Tag"}, "Mode"), "Tag");
+    EXPECT_EQ(displayAfter({"--set", "Mode=tag"}, "Mode"), "tag");
+    EXPECT_EQ(displayAfter({"--set", "Mode=TAG"}, "Mode"), "tag");
+    EXPECT_EQ(displayAfter({"--set", "Mode=INVERT"}, "Mode"), "invert");
+    // Names too: exact first, then ignoring case.
+    EXPECT_EQ(displayAfter({"--set", "mode=swap"}, "Mode"), "swap");
+}
+
+TEST(ParameterSet, StepValueIsTheMiddleOfTheStep) {
+    const auto byName = listed({"--set", "Mode=swap"});
+    // Step 2 of 5 covers 0.4 .. 0.6.
+    EXPECT_NEAR(byName.at("Mode")["value"].number, 0.5, 0.001);
+}
+
+TEST(ParameterSet, SearchingOneParameterLeavesTheOthersAlone) {
+    // Probing Marker below 0.01 resets Gain inside the plug-in; the host puts it back.
+    const auto byName = listed({"--set", "Gain=0.25", "--set", "Marker=50.0"});
+    EXPECT_EQ(byName.at("Gain")["display"].text, "-6.02");
+    EXPECT_EQ(byName.at("Marker")["display"].text, "50.0");
+    // A deliberate value below 0.01 keeps the plug-in's own side effect.
+    EXPECT_EQ(listed({"--set", "Gain=0.25", "--set", "Marker=0.005"}).at("Gain")["display"].text,
+              "-oo");
+}
+
+std::vector<unsigned char> presetBytes(const std::vector<float>& values, bool bigEndian) {
+    std::vector<unsigned char> bytes(133, 0);
+    const unsigned char magic[4] = {'l', 'q', 'R', 'T'};
+    for (int i = 0; i < 4; ++i)
+        bytes[static_cast<std::size_t>(i)] = bigEndian ? magic[3 - i] : magic[i];
+    bytes[4] = '!';
+    const char name[] = "Loud master";
+    std::memcpy(bytes.data() + 5, name, sizeof name - 1);
+    for (std::size_t i = 0; i < 26; ++i) {
+        std::uint32_t word;
+        std::memcpy(&word, &values[i], 4);
+        for (int b = 0; b < 4; ++b) {
+            const int shift = bigEndian ? 8 * (3 - b) : 8 * b;
+            bytes[29 + 4 * i + static_cast<std::size_t>(b)] =
+                static_cast<unsigned char>(word >> shift);
+        }
+    }
+    return bytes;
+}
+
+TEST(ParameterPreset, AppliesAllValuesInEitherByteOrder) {
+    TempDir dir;
+    std::vector<float> values(26, 0.0f);
+    values[0] = 0.25f;  // Gain -6.02 dB
+    values[1] = 0.3f;   // invert
+    values[2] = 0.3f;   // Delay 1
+    values[3] = 0.75f;
+    values[25] = 0.125f;
+    for (bool bigEndian : {false, true}) {
+        SCOPED_TRACE(bigEndian);
+        auto bytes = presetBytes(values, bigEndian);
+        bytes.push_back(0xEE);  // bytes past the record are ignored
+        writeBytes(dir.file("p.tarvel"), bytes);
+        const auto byName = listed({"--preset", dir.file("p.tarvel")});
+        EXPECT_EQ(byName.at("Gain")["display"].text, "-6.02");
+        EXPECT_EQ(byName.at("Mode")["display"].text, "invert");
+        EXPECT_EQ(byName.at("Delay")["display"].text, "1");
+        EXPECT_EQ(byName.at("Marker")["value"].number, 0.75);
+        EXPECT_EQ(byName.at("Spare25")["value"].number, 0.125);
+    }
+}
+
+TEST(ParameterPreset, SetValuesApplyAfterThePreset) {
+    TempDir dir;
+    std::vector<float> values(26, 0.0f);
+    values[0] = 0.5f;
+    values[1] = 0.3f;  // invert
+    values[3] = 0.5f;
+    writeBytes(dir.file("p.tarvel"), presetBytes(values, false));
+    EXPECT_EQ(displayAfter({"--set", "Mode=swap", "--preset", dir.file("p.tarvel")}, "Mode"),
+              "swap");
+}
+
+TEST(ParameterPreset, PresetNameAppearsInTheReport) {
+    TempDir dir;
+    std::vector<float> values(26, 0.5f);
+    values[1] = 0.1f;
+    writeBytes(dir.file("p.tarvel"), presetBytes(values, false));
+    writeAudio(dir.file("in.wav"), makeSignal(44100, 2, 500, 31));
+    const RunResult run = runTool({"--plugin", testPlugin("tq-test-delay"), "--json", "--preset",
+                                   dir.file("p.tarvel"), dir.file("in.wav"), dir.file("out.wav")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(Json::parse(run.out)["preset"].text, "Loud master");
+}
+
+}  // namespace
+}  // namespace tq::tooltest

@@ -1,0 +1,39 @@
+// The command line of tarvel-render.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "SoundFiles.h"
+
+namespace tq {
+
+struct Options {
+    std::string pluginPath;  // empty: the plug-in beside the executable
+    int blockSize = 512;
+    bool doublePrecision = false;
+    bool monoOut = false;
+    std::vector<std::string> assignments;  // --set NAME=VALUE, in order
+    std::string presetPath;
+    bool list = false;
+    bool json = false;
+    std::optional<FileFormat> format;          // unset: from the output name, else WAV
+    std::optional<SampleFormat> sampleFormat;  // unset: float for WAV, pcm24 for FLAC
+    std::string inputPath;                     // empty: the built-in demo
+    std::string outputPath;                    // empty: derived from the input
+    bool help = false;
+};
+
+// Throws ToolError for an unknown option or a bad option value.
+Options parseOptions(const std::vector<std::string>& arguments);
+
+extern const char* const kUsage;
+
+// The output format that applies: --format, else the output name's extension.
+FileFormat effectiveFormat(const Options& options, const std::string& outputPath);
+SampleFormat effectiveSampleFormat(const Options& options, FileFormat format);
+// "dir/song.flac" -> "dir/song-render.wav" for the given format.
+std::string defaultOutputPath(const std::string& inputPath, FileFormat format);
+
+}  // namespace tq

@@ -1,0 +1,36 @@
+// Runs a whole file through a started effect in blocks, with latency
+// compensation: the effect's initialDelay frames at the start are dropped and
+// the tail is flushed with silence, so the output is aligned with the input and
+// has exactly its length.
+#pragma once
+
+#include <cstdint>
+
+#include "LevelMeter.h"
+#include "PluginHost.h"
+#include "SoundFiles.h"
+
+namespace tq {
+
+struct RenderSettings {
+    int blockSize = 512;
+    SamplePrecision precision = SamplePrecision::single;
+    int outputChannels = 2;
+    bool showProgress = false;
+};
+
+struct RenderResult {
+    std::int64_t frames = 0;           // input and output length
+    std::int64_t processedFrames = 0;  // including the flushed tail and padding
+    int latency = 0;
+    bool latencyChanged = false;  // the effect changed it mid-render: output misaligned
+    double cpuSeconds = 0.0;      // thread CPU time spent inside the process calls
+    LevelSummary input;
+    LevelSummary output;
+};
+
+// The effect must be started with the file's rate and `settings.blockSize`.
+RenderResult renderFile(PluginHost& host, InputFile& input, AtomicOutputFile& output,
+                        const RenderSettings& settings);
+
+}  // namespace tq

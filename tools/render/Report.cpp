@@ -1,0 +1,171 @@
+#include "Report.h"
+
+#include <cmath>
+
+namespace tq {
+namespace {
+
+// Levels as "+1.52" or "-inf"; JSON has no infinity, so it gets null there.
+std::string levelText(double db) {
+    if (!std::isfinite(db)) return "-inf";
+    char text[32];
+    std::snprintf(text, sizeof text, "%+.2f", db);
+    return text;
+}
+
+std::string jsonNumber(double value) {
+    if (!std::isfinite(value)) return "null";
+    char text[40];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    return text;
+}
+
+double realtimeFactor(const RenderResult& result, int sampleRate) {
+    if (result.cpuSeconds <= 0.0) return INFINITY;
+    return static_cast<double>(result.processedFrames) / sampleRate / result.cpuSeconds;
+}
+
+double nanosecondsPerFrame(const RenderResult& result) {
+    if (result.processedFrames <= 0) return 0.0;
+    return result.cpuSeconds * 1e9 / static_cast<double>(result.processedFrames);
+}
+
+void printLevelsJson(std::FILE* out, const char* name, const LevelSummary& levels) {
+    std::fprintf(out,
+                 "  \"%s\": {\"sample_peak_dbfs\": %s, \"true_peak_dbtp\": %s, "
+                 "\"integrated_lufs\": %s, \"overs\": %lld},\n",
+                 name, jsonNumber(levels.samplePeakDb).c_str(),
+                 jsonNumber(levels.truePeakDb).c_str(), jsonNumber(levels.loudnessLufs).c_str(),
+                 static_cast<long long>(levels.overs));
+}
+
+}  // namespace
+
+// Length of the well-formed UTF-8 sequence starting at `i`, or 0.
+static std::size_t utf8SequenceLength(const std::string& text, std::size_t i) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+    } else {
+        return 0;
+    }
+    if (i + length > text.size()) return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
+    }
+    return length;
+}
+
+std::string jsonString(const std::string& text) {
+    std::string quoted = "\"";
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) {
+            // Effect texts are 8-bit: pass UTF-8 through, read other bytes as Latin-1.
+            const std::size_t length = utf8SequenceLength(text, i);
+            if (length > 0) {
+                quoted.append(text, i, length);
+                i += length - 1;
+                continue;
+            }
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            quoted += escape;
+        } else if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            quoted += escape;
+        } else {
+            quoted += static_cast<char>(c);
+        }
+    }
+    return quoted + "\"";
+}
+
+void printReportTable(std::FILE* out, const RenderReport& report) {
+    const RenderResult& r = report.result;
+    const double seconds = static_cast<double>(r.frames) / report.sampleRate;
+    std::fprintf(out, "%s -> %s\n", report.inputPath.c_str(), report.outputPath.c_str());
+    std::fprintf(out, "plug-in       %s (%s)\n", report.effectName.c_str(),
+                 report.pluginPath.c_str());
+    if (!report.presetName.empty())
+        std::fprintf(out, "preset        %s\n", report.presetName.c_str());
+    std::fprintf(out, "audio         %d Hz, %d -> %d channels, %.3f s, %s path, block %d\n",
+                 report.sampleRate, report.inputChannels, report.outputChannels, seconds,
+                 report.doublePrecision ? "double" : "float", report.blockSize);
+    std::fprintf(out, "latency       %d frames (%.2f ms), compensated\n", r.latency,
+                 1000.0 * r.latency / report.sampleRate);
+    std::fprintf(out, "                      input    output\n");
+    std::fprintf(out, "sample peak   dBFS  %8s  %8s\n", levelText(r.input.samplePeakDb).c_str(),
+                 levelText(r.output.samplePeakDb).c_str());
+    std::fprintf(out, "true peak     dBTP  %8s  %8s\n", levelText(r.input.truePeakDb).c_str(),
+                 levelText(r.output.truePeakDb).c_str());
+    std::fprintf(out, "loudness      LUFS  %8s  %8s\n", levelText(r.input.loudnessLufs).c_str(),
+                 levelText(r.output.loudnessLufs).c_str());
+    std::fprintf(out, "overs (>0dBFS)      %8lld  %8lld\n", static_cast<long long>(r.input.overs),
+                 static_cast<long long>(r.output.overs));
+    std::fprintf(out, "cpu time      %.3f s, realtime x%.1f, %.1f ns per frame\n", r.cpuSeconds,
+                 realtimeFactor(r, report.sampleRate), nanosecondsPerFrame(r));
+}
+
+void printReportJson(std::FILE* out, const RenderReport& report) {
+    const RenderResult& r = report.result;
+    std::fprintf(out, "{\n");
+    std::fprintf(out, "  \"input_file\": %s,\n", jsonString(report.inputPath).c_str());
+    std::fprintf(out, "  \"output_file\": %s,\n", jsonString(report.outputPath).c_str());
+    std::fprintf(out, "  \"plugin\": %s,\n", jsonString(report.pluginPath).c_str());
+    std::fprintf(out, "  \"effect_name\": %s,\n", jsonString(report.effectName).c_str());
+    std::fprintf(out, "  \"preset\": %s,\n",
+                 report.presetName.empty() ? "null" : jsonString(report.presetName).c_str());
+    std::fprintf(out, "  \"sample_rate\": %d,\n", report.sampleRate);
+    std::fprintf(out, "  \"input_channels\": %d,\n", report.inputChannels);
+    std::fprintf(out, "  \"output_channels\": %d,\n", report.outputChannels);
+    std::fprintf(out, "  \"frames\": %lld,\n", static_cast<long long>(r.frames));
+    std::fprintf(out, "  \"precision\": \"%s\",\n", report.doublePrecision ? "double" : "float");
+    std::fprintf(out, "  \"block_size\": %d,\n", report.blockSize);
+    std::fprintf(out, "  \"latency_frames\": %d,\n", r.latency);
+    printLevelsJson(out, "input", r.input);
+    printLevelsJson(out, "output", r.output);
+    std::fprintf(out, "  \"processed_frames\": %lld,\n", static_cast<long long>(r.processedFrames));
+    std::fprintf(out, "  \"cpu_seconds\": %s,\n", jsonNumber(r.cpuSeconds).c_str());
+    std::fprintf(out, "  \"realtime_factor\": %s,\n",
+                 jsonNumber(realtimeFactor(r, report.sampleRate)).c_str());
+    std::fprintf(out, "  \"ns_per_frame\": %s\n", jsonNumber(nanosecondsPerFrame(r)).c_str());
+    std::fprintf(out, "}\n");
+}
+
+void printParameterTable(std::FILE* out, const std::string& effectName,
+                         const std::vector<ParameterInfo>& parameters) {
+    std::fprintf(out, "%s: %zu parameters\n", effectName.c_str(), parameters.size());
+    std::fprintf(out, "%5s  %-20s %-10s %-16s %s\n", "index", "name", "value", "display", "label");
+    for (const auto& p : parameters) {
+        std::fprintf(out, "%5d  %-20s %-10.6f %-16s %s\n", p.index, p.name.c_str(),
+                     static_cast<double>(p.value), p.display.c_str(), p.label.c_str());
+    }
+}
+
+void printParameterJson(std::FILE* out, const std::string& effectName,
+                        const std::vector<ParameterInfo>& parameters) {
+    std::fprintf(out, "{\n  \"effect_name\": %s,\n  \"parameters\": [",
+                 jsonString(effectName).c_str());
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        const auto& p = parameters[i];
+        std::fprintf(out,
+                     "%s\n    {\"index\": %d, \"name\": %s, \"value\": %s, \"display\": %s, "
+                     "\"label\": %s}",
+                     i == 0 ? "" : ",", p.index, jsonString(p.name).c_str(),
+                     jsonNumber(static_cast<double>(p.value)).c_str(),
+                     jsonString(p.display).c_str(), jsonString(p.label).c_str());
+    }
+    std::fprintf(out, "\n  ]\n}\n");
+}
+
+}  // namespace tq

@@ -1,0 +1,164 @@
+// tarvel-render: renders sound files through a Linux VST2 effect, the way a host
+// does, and reports levels, loudness, latency and processing cost.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "DemoProgramme.h"
+#include "Options.h"
+#include "ParameterControl.h"
+#include "PluginHost.h"
+#include "Renderer.h"
+#include "Report.h"
+#include "SoundFiles.h"
+#include "ToolError.h"
+
+namespace {
+
+using namespace tq;
+
+constexpr const char* kDefaultPluginName = "tarvel-quolt.so";
+constexpr const char* kDemoInput = "demo-in.wav";
+// Files shorter than this finish before a progress bar would be of any use.
+constexpr double kProgressMinSeconds = 5.0;
+
+std::string besideExecutable(const std::string& fileName) {
+    std::vector<char> path(4096);
+    const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size() - 1);
+    if (length <= 0) return fileName;
+    std::string executable(path.data(), static_cast<std::size_t>(length));
+    const auto slash = executable.find_last_of('/');
+    return slash == std::string::npos ? fileName : executable.substr(0, slash + 1) + fileName;
+}
+
+// Loads the effect and applies --preset, then every --set in order.
+std::unique_ptr<PluginHost> loadConfiguredEffect(const Options& options, std::string& presetName) {
+    const std::string path =
+        options.pluginPath.empty() ? besideExecutable(kDefaultPluginName) : options.pluginPath;
+    // Read the preset before loading, so a bad preset file never costs a load.
+    std::optional<PresetRecord> preset;
+    if (!options.presetPath.empty()) preset = readPresetFile(options.presetPath);
+    auto host = std::make_unique<PluginHost>(path);
+    ParameterControl parameters(*host);
+    if (preset) {
+        parameters.applyPreset(*preset, options.presetPath);
+        presetName = preset->name;
+    }
+    for (const auto& assignment : options.assignments) parameters.applyAssignment(assignment);
+    return host;
+}
+
+RenderReport renderOne(const Options& options, PluginHost& host, const std::string& inputPath,
+                       const std::string& outputPath) {
+    InputFile input(inputPath);
+    if (options.doublePrecision && !host.canProcessDouble()) {
+        throw ToolError("plug-in '" + host.path() + "' has no double-precision process entry");
+    }
+    if (input.channels() > host.numInputs()) {
+        throw ToolError("plug-in '" + host.path() + "' takes " + std::to_string(host.numInputs()) +
+                        " input channel(s), '" + inputPath + "' has " +
+                        std::to_string(input.channels()));
+    }
+    const int outputChannels = options.monoOut ? 1 : std::min(2, host.numOutputs());
+    const FileFormat format = effectiveFormat(options, outputPath);
+    AtomicOutputFile output(outputPath, format, effectiveSampleFormat(options, format),
+                            input.sampleRate(), outputChannels, input.frames());
+
+    RenderSettings settings;
+    settings.blockSize = options.blockSize;
+    settings.precision =
+        options.doublePrecision ? SamplePrecision::double_ : SamplePrecision::single;
+    settings.outputChannels = outputChannels;
+    settings.showProgress =
+        ::isatty(STDERR_FILENO) != 0 &&
+        static_cast<double>(input.frames()) > kProgressMinSeconds * input.sampleRate();
+    // A mono file feeds input 1 only; the effect learns that input 2 is not
+    // connected and runs its mono fallback.
+    host.start(input.sampleRate(), settings.blockSize, settings.precision, input.channels(),
+               outputChannels);
+    RenderReport report;
+    report.result = renderFile(host, input, output, settings);
+    host.stop();
+    output.commit();
+
+    report.inputPath = inputPath;
+    report.outputPath = outputPath;
+    report.pluginPath = host.path();
+    report.effectName = host.effectName();
+    report.sampleRate = input.sampleRate();
+    report.inputChannels = input.channels();
+    report.outputChannels = outputChannels;
+    report.blockSize = settings.blockSize;
+    report.doublePrecision = options.doublePrecision;
+    return report;
+}
+
+void writeDemoInput(const std::string& path) {
+    const std::vector<double> programme = DemoProgramme::generate();
+    const auto frames = static_cast<std::int64_t>(programme.size() / DemoProgramme::kChannels);
+    AtomicOutputFile file(path, FileFormat::wav, SampleFormat::float32, DemoProgramme::kSampleRate,
+                          DemoProgramme::kChannels, frames);
+    file.write(programme.data(), frames);
+    file.commit();
+}
+
+int run(const std::vector<std::string>& arguments) {
+    const Options options = parseOptions(arguments);
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    std::string presetName;
+    const auto host = loadConfiguredEffect(options, presetName);
+    if (options.list) {
+        ParameterControl parameters(*host);
+        if (options.json) {
+            printParameterJson(stdout, host->effectName(), parameters.listParameters());
+        } else {
+            printParameterTable(stdout, host->effectName(), parameters.listParameters());
+        }
+        return 0;
+    }
+
+    std::string inputPath = options.inputPath;
+    std::string outputPath = options.outputPath;
+    if (inputPath.empty()) {
+        // The demo is written only once the effect has loaded, so a broken
+        // plug-in leaves nothing behind.
+        inputPath = kDemoInput;
+        const FileFormat format = effectiveFormat(options, "");
+        outputPath = format == FileFormat::flac ? "demo-out.flac" : "demo-out.wav";
+        writeDemoInput(inputPath);
+    } else if (outputPath.empty()) {
+        outputPath = defaultOutputPath(inputPath, effectiveFormat(options, ""));
+    }
+
+    RenderReport report = renderOne(options, *host, inputPath, outputPath);
+    report.presetName = presetName;
+    if (options.json) {
+        printReportJson(stdout, report);
+    } else {
+        printReportTable(stdout, report);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const ToolError& error) {
+        std::fprintf(stderr, "tarvel-render: %s\n", error.what());
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "tarvel-render: out of memory\n");
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "tarvel-render: %s\n", error.what());
+    }
+    return 1;
+}
