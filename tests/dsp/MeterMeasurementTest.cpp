@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
 #include "dsp/EngineSettings.h"
 #include "dsp/MeterMeasurement.h"
+#include "paths/HalfbandInterpolator.h"
 
 namespace {
 
@@ -225,6 +227,29 @@ TEST(MeterOversampledPeaks, HalfSampleValuesAboveFullScaleShowAboveOne) {
     };
     EXPECT_NEAR(outPeak(false), 1.3 / std::sqrt(2.0), 1e-6);
     EXPECT_NEAR(outPeak(true), 1.3f, 0.005f);
+}
+
+TEST(MeterOversampledPeaks, PeaksAndPowerMatchTheScalarInterpolator) {
+    Meters m;
+    m.parameters.meterOvs = true;
+    m.begin();
+    tq::HalfbandInterpolator scalar;
+    float peakL = 0.0f, peakR = 0.0f;
+    for (int i = 0; i < 3000; ++i) {
+        const double l = 0.8 * std::sin(2.9 * i) * std::cos(0.003 * i);
+        const double r = 0.6 * std::sin(1.7 * i + 0.4);
+        m.plain(l, r);
+        scalar.push(l, r);
+        const tq::HalfbandEstimate e = scalar.estimate();
+        peakL = std::max({peakL, static_cast<float>(std::fabs(e.midLeft)),
+                          static_cast<float>(std::fabs(e.centreLeft))});
+        peakR = std::max({peakR, static_cast<float>(std::fabs(e.midRight)),
+                          static_cast<float>(std::fabs(e.centreRight))});
+    }
+    const Values v = m.fetch();
+    EXPECT_EQ(v[MeterMeasurement::kOutPeakL], peakL);
+    EXPECT_EQ(v[MeterMeasurement::kOutPeakR], peakR);
+    EXPECT_NE(peakL, peakR);
 }
 
 TEST(MeterOversampledPeaks, OutputMetersLagThirtyOneFrames) {
