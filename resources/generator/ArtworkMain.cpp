@@ -357,6 +357,36 @@ Image contactSheet(const std::vector<Artwork>& art, const std::vector<int>& ids,
     return image;
 }
 
+// The glyphs of the four fonts in rows of 16, magnified four times, on a mid grey.
+Image fontSheet(const std::vector<Artwork>& art) {
+    constexpr int kZoom = 4;
+    constexpr int kColumns = 16;
+    constexpr int kRows = 12;  // 192 glyphs
+    constexpr int kCellW = 7;
+    constexpr int kCellH = 10;
+    constexpr int kFontW = kColumns * kCellW + 4;
+    std::vector<const Artwork*> fonts = {&find(art, 137), &find(art, 138)};
+    for (const Artwork& a : art)
+        if (a.id == 0) fonts.push_back(&a);
+    Image image(kFontW * 4 * kZoom, kRows * kCellH * kZoom);
+    Painter cr(image);
+    fillRect(cr, 0, 0, image.width(), image.height(), Colour::bytes(128, 128, 128));
+    cairo_scale(cr, kZoom, kZoom);
+    for (std::size_t f = 0; f < fonts.size(); ++f)
+        for (int glyph = 0; glyph < kColumns * kRows; ++glyph) {
+            const int x = static_cast<int>(f) * kFontW + (glyph % kColumns) * kCellW + 1;
+            const int y = (glyph / kColumns) * kCellH + 1;
+            cairo_save(cr);
+            cairo_rectangle(cr, x, y, 5, 8);
+            cairo_clip(cr);
+            cairo_set_source_surface(cr, fonts[f]->image.surface(), x, y - glyph * 8);
+            cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+            cairo_paint(cr);
+            cairo_restore(cr);
+        }
+    return image;
+}
+
 // A part of an image magnified three times, for judging pixels.
 Image magnified(const Image& source, const Rect& part) {
     constexpr int kZoom = 3;
@@ -400,12 +430,14 @@ int main(int argc, char** argv) {
         const Image editor = composeEditor(art, false);
         ok = writeImage(editor, shots / "art_editor.png") && ok;
         const Rect parts[] = {{0, 0, 175, 231},   {175, 0, 350, 231},   {350, 0, 524, 231},
-                              {0, 231, 175, 462}, {175, 231, 350, 462}, {350, 231, 524, 462}};
-        for (int i = 0; i < 6; ++i)
+                              {0, 231, 175, 462}, {175, 231, 350, 462}, {350, 231, 524, 462},
+                              {140, 26, 390, 200}};
+        for (int i = 0; i < 7; ++i)
             ok = writeImage(magnified(editor, parts[i]),
                             shots / ("art_editor_part" + std::to_string(i + 1) + ".png")) &&
                  ok;
         ok = writeImage(composeEditor(art, true), shots / "art_editor_about.png") && ok;
+        ok = writeImage(fontSheet(art), shots / "art_sheet_fonts.png") && ok;
         ok = writeImage(contactSheet(art, {152, 153, 147, 148, 150, 151}, 11),
                         shots / "art_sheet_knobs.png") &&
              ok;
