@@ -128,14 +128,13 @@ bool COptionMenu::setCurrent(std::int32_t index, bool countSeparator) {
     if (!countSeparator) {
         // The index-th entry that is not a separator.
         std::int32_t seen = -1;
-        for (std::int32_t i = 0; i < getNbEntries(); ++i) {
+        std::int32_t found = -1;
+        for (std::int32_t i = 0; i < getNbEntries() && found < 0; ++i) {
             if (items_[static_cast<std::size_t>(i)].isSeparator()) continue;
-            if (++seen == index) {
-                index = i;
-                break;
-            }
+            if (++seen == index) found = i;
         }
-        if (seen != index) return false;
+        if (found < 0) return false;
+        index = found;
     }
     if (index < 0 || index >= getNbEntries()) return false;
     current_ = index;
