@@ -8,6 +8,7 @@
 // is [audio-thread, lock held].
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -45,12 +46,13 @@ class Requantizer {
     bool enabled() const { return enabled_; }
 
     // Engine outputs in, final clipped output samples out. With "Quantize" off this
-    // only clips and leaves the generator, the autoblack level and the histories
-    // untouched. With it on the generator advances four times: left u1, u2, right u3, u4.
+    // only clips (every bit of a sample inside full scale kept) and leaves the generator, the
+    // autoblack level and the histories untouched. With it on the generator advances four times:
+    // left u1, u2, right u3, u4.
     void frame(double outL, double outR, double& yL, double& yR, NoiseGenerator& generator) {
         if (!enabled_) {
-            yL = clipToFullScale(outL);
-            yR = clipToFullScale(outR);
+            yL = std::min(std::max(outL, -1.0), 1.0);
+            yR = std::min(std::max(outR, -1.0), 1.0);
             return;
         }
         double level = autoblackLevel_;
@@ -87,6 +89,9 @@ class Requantizer {
     double autoblackLevel() const { return autoblackLevel_; }
     double stepScale() const { return scale_; }
 
+    // 0.5 (|x + 1| - |x - 1|): exact for quantized samples (multiples of 2^-23 at most),
+    // and it rounds a faded sample below 2^-53 to exact zero, which is what autoblack is
+    // for. Unquantized samples take a plain min/max instead, which keeps every bit.
     static double clipToFullScale(double x) {
         return 0.5 * (std::fabs(x + 1.0) - std::fabs(x - 1.0));
     }
