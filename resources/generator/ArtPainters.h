@@ -22,7 +22,8 @@ Image paintAttenuationBar();
 // 167: attenuation scale, 58 x 306 (0 .. -24 dB, then 0 .. -12 dB).
 Image paintAttenuationScale(const Image& background);
 
-// Knob strips of 101 frames; `kind` picks the end labels and the arc's origin.
+// Knob strips of 101 frames cut from the background at (x, y); `arc` says where the lit value
+// arc starts: at the start of the sweep, or at 12 o'clock for a knob centred on 0 dB.
 enum class KnobArc { fromStart, fromCentre };
 Image paintKnob(const Image& background, int x, int y, int w, int frameHeight, KnobArc arc);
 

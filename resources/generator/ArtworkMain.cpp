@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -26,13 +27,6 @@ struct Artwork {
     std::string name;  // file name in the art directory
     int frames;
     Image image;
-};
-
-// Every place where a bitmap is drawn over the background; bitmaps cut from the background at
-// their first place must match it at every other place.
-struct Placement {
-    int id;
-    Rect where;
 };
 
 const Artwork& find(const std::vector<Artwork>& art, int id) {
@@ -134,6 +128,8 @@ int backgroundDifference(const Image& background, const Rect& a, const Rect& b) 
     return worst;
 }
 
+// Bitmaps drawn at several places are cut from the background at their first place, so the
+// background must look the same under every other place.
 bool checkSharedBitmaps(const std::vector<Artwork>& art) {
     const std::vector<std::vector<Rect>> shared = {
         {postMeter, autoOut},
@@ -436,7 +432,11 @@ int main(int argc, char** argv) {
             ok = writeImage(magnified(editor, parts[i]),
                             shots / ("art_editor_part" + std::to_string(i + 1) + ".png")) &&
                  ok;
-        ok = writeImage(composeEditor(art, true), shots / "art_editor_about.png") && ok;
+        const Image about = composeEditor(art, true);
+        ok = writeImage(about, shots / "art_editor_about.png") && ok;
+        ok = writeImage(magnified(about, Rect{43, 294, 262, 430}),
+                        shots / "art_editor_about_part.png") &&
+             ok;
         ok = writeImage(fontSheet(art), shots / "art_sheet_fonts.png") && ok;
         ok = writeImage(contactSheet(art, {152, 153, 147, 148, 150, 151}, 11),
                         shots / "art_sheet_knobs.png") &&

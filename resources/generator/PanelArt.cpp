@@ -249,9 +249,9 @@ Image paintAboutPanel() {
     fillRect(cr, 12, 50, w - 24, 1, Colour::bytes(120, 126, 132));
     fillRect(cr, 12, 51, w - 24, 1, Colour::bytes(255, 255, 255, 150));
 
-    const TextStyle tip{7.5, false, 0};
-    const TextStyle tipTitle{7.5, true, 0};
-    const Colour ink = Colour::bytes(52, 56, 62);
+    const TextStyle tip{8, false, 0};
+    const TextStyle tipTitle{8, true, 0};
+    const Colour ink = Colour::bytes(28, 30, 34);
     struct Tip {
         const char* title;
         const char* text;
@@ -259,8 +259,8 @@ Image paintAboutPanel() {
     const Tip tips[] = {
         {"Knobs", "drag up or right to raise; Shift for fine steps; Ctrl+click sets the default"},
         {"Fields", "click a value and type a number; Enter applies, Escape cancels"},
-        {"Meters", "click any meter or readout to reset its peaks and holds"},
-        {"Metering", "right-click a metering button to keep its set-up for new instances"},
+        {"Meters", "click any meter or readout to reset all meters"},
+        {"Metering", "right-click a metering button to save the metering set-up for new instances"},
         {"Defaults", "double-click BANK or PRESET to store, Ctrl+double-click to clear"},
         {"Files", "right-click a load arrow to read a file of the opposite byte order"},
         {"A / B", "the red arrow stores a memory, the green arrow recalls it"},
