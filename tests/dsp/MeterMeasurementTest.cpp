@@ -94,6 +94,24 @@ TEST(MeterLevels, PreMeterScalesInputByTheBlockDrivePostDoesNot) {
     EXPECT_EQ(v[MeterMeasurement::kInPeakL], 0.25f);
 }
 
+TEST(MeterLevels, DisplaySettingsAreReadOncePerBlock) {
+    Meters m;
+    m.drive = 2.0;
+    m.begin();
+    // Changed mid-block: takes effect only at the next beginBlock.
+    m.parameters.postMeter = true;
+    m.parameters.attShow = 0;
+    m.meters.frame(0.25, 0.25, 0.5, 0.5, 1.0, 1.0, 1.0, 0.1, 0.1, true);
+    Values v = m.fetch();
+    EXPECT_EQ(v[MeterMeasurement::kInPeakL], 0.5f);
+    EXPECT_EQ(v[MeterMeasurement::kAttL], 0.5f);
+    m.begin();
+    m.meters.frame(0.25, 0.25, 0.5, 0.5, 1.0, 1.0, 1.0, 0.1, 0.1, true);
+    v = m.fetch();
+    EXPECT_EQ(v[MeterMeasurement::kInPeakL], 0.25f);
+    EXPECT_EQ(v[MeterMeasurement::kAttL], 1.0f);
+}
+
 // ---------------------------------------------------------------------------
 // Attenuation
 
