@@ -3,11 +3,18 @@
 #include <algorithm>
 #include <cstring>
 
+#include "presets/StoredDefaults.h"
+
 CPresetSystemEffect::CPresetSystemEffect(vst::HostCallback audioMaster, vst::int32 numPrograms,
                                          vst::int32 numParams)
-    : AudioEffectX(audioMaster, numPrograms, numParams) {
+    : AudioEffectX(audioMaster, numPrograms, numParams),
+      storedDefaults_(std::make_unique<tq::StoredDefaults>(*this)) {
     tq::fillFactoryPrograms(programs_);
 }
+
+CPresetSystemEffect::~CPresetSystemEffect() = default;
+
+void CPresetSystemEffect::loadStoredDefaults() { storedDefaults_->loadStoredDefaults(); }
 
 void CPresetSystemEffect::fillFactoryPresets() { tq::fillFactoryPrograms(programs_); }
 

@@ -6,13 +6,22 @@
 // change is recorded into the current slot and into slot 0.
 #pragma once
 
+#include <memory>
+
 #include "host/AudioEffectX.h"
+#include "presets/ProgramHost.h"
 #include "presets/ProgramTable.h"
 
-class CPresetSystemEffect : public AudioEffectX {
+namespace tq {
+class StoredDefaults;
+}
+
+class CPresetSystemEffect : public AudioEffectX, public tq::ProgramHost {
 public:
     CPresetSystemEffect(vst::HostCallback audioMaster, vst::int32 numPrograms,
                         vst::int32 numParams);
+    // Saves the file dialogs' last locations (the stored defaults' destructor).
+    ~CPresetSystemEffect() override;
 
     // [any thread] Records the value into the current slot and slot 0 (indices 0..25).
     void setParameter(vst::int32 index, float value) override;
@@ -23,25 +32,30 @@ public:
     bool getProgramNameIndexed(vst::int32 category, vst::int32 index, char* text) override;
 
     // [ui-thread] The effect's own slots.
-    virtual int currentSlot() const { return currentSlot_; }
+    int currentSlot() const override { return currentSlot_; }
     // Applies slot `slot` (limited to 0..23) through setParameter in index order and
     // copies its values into slot 0.
-    virtual void selectSlot(int slot);
+    void selectSlot(int slot) override;
     // Renames the current slot and slot 0.
-    virtual void setCurrentName(const char* name);
+    void setCurrentName(const char* name) override;
 
     // Hooks for the editor layer; empty here.
     virtual void programNameChanged(const char* /*name*/) {}
 
-    // Asks the stored-defaults layer to load the default bank, the default preset
-    // and the last file locations. Empty until that layer is attached.
-    virtual void loadStoredDefaults() {}
+    // Loads the default bank, the default preset and the last file locations from
+    // the per-user store.
+    virtual void loadStoredDefaults();
     virtual void fillFactoryPresets();
 
-    tq::ProgramTable& programs() { return programs_; }
-    const tq::ProgramTable& programs() const { return programs_; }
+    tq::ProgramTable& programs() override { return programs_; }
+    const tq::ProgramTable& programs() const override { return programs_; }
+
+    // [ui-thread] The stored defaults, A/B memories, file locations and file
+    // operations of the preset panel.
+    tq::StoredDefaults& storedDefaults() { return *storedDefaults_; }
 
 protected:
     tq::ProgramTable programs_{};
     int currentSlot_ = 0;
+    std::unique_ptr<tq::StoredDefaults> storedDefaults_;
 };

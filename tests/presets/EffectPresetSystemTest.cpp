@@ -1,0 +1,131 @@
+// The preset system wired into the real effect: construction order of the metering
+// preferences and the stored defaults, memories and files through the parameter chain.
+#include <gtest/gtest.h>
+
+#include "effect/Plugin.h"
+#include "platform/TempConfig.h"
+#include "platform/UserStore.h"
+#include "presets/FakeProgramHost.h"
+#include "presets/PresetFile.h"
+#include "presets/StoredDefaults.h"
+
+namespace {
+
+using tqtest::nameOf;
+using tqtest::readBytes;
+
+vst::intptr hostCallback(vst::AEffect*, vst::int32 opcode, vst::int32, vst::intptr, void*, float) {
+    return opcode == vst::audioMasterVersion ? 2400 : 0;
+}
+
+constexpr int kMeterType = 18;
+
+class EffectPresetSystemTest : public ::testing::Test {
+  protected:
+    tqtest::TempDirectory config;
+    tqtest::TempDirectory files;
+    tqtest::ScopedEnvironment xdg{"XDG_CONFIG_HOME", config.path().c_str()};
+    tqtest::MessageRecorder messages;
+    std::string root() const { return config.path() + "/Tarvel/Tarvelquolt/"; }
+
+    // Stores a default bank: the factory table with slot 0 renamed.
+    void storeBank(const char* slotZeroName) {
+        tqtest::FakeProgramHost host;
+        tq::storeProgramName(host.table[0], slotZeroName);
+        tq::StoredDefaults(host).storeDefaultBank();
+    }
+};
+
+TEST_F(EffectPresetSystemTest, WithoutStoredValuesTheFactorySlotZeroApplies) {
+    Plugin plugin(hostCallback);
+    EXPECT_EQ(plugin.currentSlot(), 0);
+    EXPECT_EQ(plugin.getParameter(kMeterType), 0.25f);
+    EXPECT_EQ(nameOf(plugin.programs()[0]), "Current");
+    EXPECT_EQ(plugin.storedDefaults().locations().bankFile, "");
+}
+
+TEST_F(EffectPresetSystemTest, MeteringPreferenceSurvivesIntoSlotZero) {
+    ASSERT_TRUE(tq::UserStore("PREFS").writeInt32("Metering_Type", 1));
+    Plugin plugin(hostCallback);
+    EXPECT_EQ(plugin.getParameter(kMeterType), 0.75f);
+    EXPECT_EQ(plugin.programs()[0].values[kMeterType], 0.75f);
+    EXPECT_EQ(plugin.getParameter(9), 0.165f) << "other metering values unchanged";
+}
+
+TEST_F(EffectPresetSystemTest, StoredBankIsLoadedAfterTheMeteringPreferences) {
+    // Preferences first (step 15), then the default bank replaces slot 0 (step 17).
+    ASSERT_TRUE(tq::UserStore("PREFS").writeInt32("Metering_Type", 1));
+    storeBank("From bank");
+    Plugin plugin(hostCallback);
+    EXPECT_EQ(nameOf(plugin.programs()[0]), "From bank");
+    EXPECT_EQ(plugin.getParameter(kMeterType), 0.25f);
+}
+
+TEST_F(EffectPresetSystemTest, StoredPresetGoesOnTopOfTheBank) {
+    storeBank("From bank");
+    {
+        tqtest::FakeProgramHost host;
+        host.current = 13;  // "TV Limiter": MeterType k-system
+        tq::StoredDefaults(host).storeDefaultPreset();
+    }
+    Plugin plugin(hostCallback);
+    EXPECT_EQ(nameOf(plugin.programs()[0]), "TV Limiter");
+    EXPECT_EQ(plugin.getParameter(kMeterType), 0.75f);
+    EXPECT_EQ(plugin.getParameter(0), 0.166667f);
+}
+
+TEST_F(EffectPresetSystemTest, MemoryRecallAppliesTheValuesToTheEngine) {
+    Plugin plugin(hostCallback);
+    plugin.selectSlot(5);
+    ASSERT_TRUE(plugin.storedDefaults().storeMemory(tq::StoredDefaults::Memory::a));
+    plugin.setParameter(1, 0.9f);
+    ASSERT_EQ(plugin.getParameter(1), 0.9f);
+    ASSERT_TRUE(plugin.storedDefaults().recallMemory(tq::StoredDefaults::Memory::a));
+    EXPECT_EQ(plugin.getParameter(1), 0.604167f);
+    EXPECT_EQ(plugin.programs()[5].values[1], 0.604167f);
+    EXPECT_EQ(plugin.programs()[0].values[1], 0.604167f);
+    char name[32] = {};
+    plugin.getProgramName(name);
+    EXPECT_STREQ(name, "Loudness 1");
+}
+
+TEST_F(EffectPresetSystemTest, PresetFileRoundTripThroughTheEffect) {
+    Plugin source(hostCallback);
+    source.selectSlot(23);
+    source.setCurrentName("Total Disorder");
+    ASSERT_EQ(source.storedDefaults().savePresetFile(files / "td").outcome, tq::FileOutcome::saved);
+    Plugin target(hostCallback);
+    ASSERT_EQ(target.storedDefaults().loadPresetFile(files / "td.tarvel", false).outcome,
+              tq::FileOutcome::loaded);
+    EXPECT_EQ(target.getParameter(5), 0.0f);
+    EXPECT_EQ(target.getParameter(1), 0.75f);
+    EXPECT_EQ(nameOf(target.programs()[0]), "Total Disorder");
+}
+
+TEST_F(EffectPresetSystemTest, OldValueSetIsConvertedOnLoading) {
+    tqtest::FakeProgramHost host;
+    host.table[0].values[10] = 0.375f;  // old Bits: step 1 of 4, 8 bits
+    host.table[0].values[25] = 0.0f;    // no layout marker
+    const tq::PresetRecord record = tq::buildPresetRecord(host);
+    tqtest::writeBytes(files / "old.tarvel", record.data(), record.size());
+    Plugin plugin(hostCallback);
+    ASSERT_EQ(plugin.storedDefaults().loadPresetFile(files / "old.tarvel", false).outcome,
+              tq::FileOutcome::loaded);
+    EXPECT_EQ(plugin.getParameter(16), 0.75f) << "Quantize on";
+    EXPECT_EQ(plugin.getParameter(10), 0.5f / 3.0f) << "Bits: 8";
+}
+
+TEST_F(EffectPresetSystemTest, DestroyedEffectSavesTheFileLocations) {
+    {
+        Plugin plugin(hostCallback);
+        plugin.storedDefaults().saveBankFile(files / "set.tvb");
+    }
+    const auto bank = readBytes(root() + "CurrBank");
+    EXPECT_EQ(std::string(bank.begin(), bank.end()), "set.tvb");
+    const auto directory = readBytes(root() + "CurrDir");
+    EXPECT_EQ(std::string(directory.begin(), directory.end()), files.path() + "/");
+    Plugin next(hostCallback);
+    EXPECT_EQ(next.storedDefaults().locations().bankFile, "set.tvb");
+}
+
+}  // namespace
