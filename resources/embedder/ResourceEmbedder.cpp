@@ -89,16 +89,22 @@ int main(int argc, char** argv) {
     out << "// Written by tq_resource_embedder at build time; do not edit.\n"
            "#include \"EmbeddedResourceTable.h\"\n\n"
            "namespace tq::detail {\nnamespace {\n\n";
-    std::vector<std::size_t> sizes;
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
+    // Identical files (two knobs may share one picture) are stored once.
+    std::vector<std::string> contents;
+    std::vector<std::size_t> arrayOf;
+    for (const Input& input : inputs) {
         std::string bytes;
-        if (!readFile(inputs[i].path, bytes) || bytes.empty()) {
-            std::fprintf(stderr, "cannot read '%s'\n", inputs[i].path.c_str());
+        if (!readFile(input.path, bytes) || bytes.empty()) {
+            std::fprintf(stderr, "cannot read '%s'\n", input.path.c_str());
             return 1;
         }
-        sizes.push_back(bytes.size());
+        std::size_t index = 0;
+        while (index < contents.size() && contents[index] != bytes) ++index;
+        arrayOf.push_back(index);
+        if (index < contents.size()) continue;
+        contents.push_back(bytes);
         // One extra element for the literal's terminating zero; the table records the true size.
-        out << "// " << inputs[i].key << "\nconst unsigned char resource" << i << "["
+        out << "// " << input.key << "\nconst unsigned char resource" << index << "["
             << bytes.size() + 1 << "] =\n";
         writeLiteral(out, bytes);
         out << ";\n\n";
@@ -109,7 +115,7 @@ int main(int argc, char** argv) {
             out << "    {" << std::stoi(inputs[i].key) << ", nullptr, ";
         else
             out << "    {0, \"" << inputs[i].key << "\", ";
-        out << "resource" << i << ", " << sizes[i] << "},\n";
+        out << "resource" << arrayOf[i] << ", " << contents[arrayOf[i]].size() << "},\n";
     }
     out << "};\n\nconst std::size_t kEmbeddedResourceCount = " << inputs.size()
         << ";\n\n}  // namespace tq::detail\n";
