@@ -48,6 +48,12 @@ void displayWindow(cairo_t* cr, const Rect& r, const Colour& inside) {
     fillRect(cr, r.left, r.top, r.width(), r.height(), inside);
 }
 
+// An engraved horizontal line separating two groups of controls.
+void groove(cairo_t* cr, int x, int y, int w) {
+    fillRect(cr, x, y, w, 1, palette::groove);
+    fillRect(cr, x, y + 1, w, 1, palette::edgeLight.withAlpha(0.3));
+}
+
 void screw(cairo_t* cr, double x, double y, double angle) {
     cairo_arc(cr, x, y + 0.6, 3.6, 0, 2 * kPi);
     setColour(cr, Colour::bytes(0, 0, 0, 120));
@@ -178,6 +184,7 @@ Image paintBackground() {
 
     // Left column: detector, transient shape, transient, release, drive.
     drawText(cr, "DETECTOR", 79, 37, kHeading, palette::label, Align::centre);
+    groove(cr, 16, 79, 113);
     drawText(cr, "TRANSIENT SHAPE", 83, 103, kHeading, palette::label, Align::centre);
     const TextStyle shapeLegend{7, true, 0.4};
     drawText(cr, "HARD", 48, 117, shapeLegend, palette::labelDim, Align::centre);
@@ -195,8 +202,7 @@ Image paintBackground() {
     drawText(cr, "REQUANTIZE", 447, 37, kHeading, palette::label, Align::centre);
     drawText(cr, "BITS", bits.centreX(), 107, kLabel, palette::labelDim, Align::centre);
     drawText(cr, "SHAPE", noiseShape.centreX(), 107, kLabel, palette::labelDim, Align::centre);
-    fillRect(cr, 412, 67, 70, 1, palette::groove);
-    fillRect(cr, 412, 68, 70, 1, palette::edgeLight.withAlpha(0.3));
+    groove(cr, 395, 132, 113);
     labelAbove(cr, levellerKnob, "LEVELLER");
     labelAbove(cr, linkKnob, "L/R LINK");
     labelAbove(cr, outputKnob, "OUTPUT", 3);
