@@ -85,16 +85,6 @@ bool startDetached(const std::string& program, const std::vector<std::string>& a
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// zenity reads C escapes such as \n in its text, so a literal backslash is doubled.
-std::string zenityText(std::string_view text) {
-    std::string escaped;
-    for (const char c : text) {
-        if (c == '\\') escaped += '\\';
-        escaped += c;
-    }
-    return escaped;
-}
-
 }  // namespace
 
 MessageCapture setMessageCapture(MessageCapture capture) {
@@ -128,9 +118,9 @@ void showErrorMessage(std::string_view text) {
     const std::string message(text);
     switch (currentMessageRoute()) {
         case MessageRoute::zenity:
-            if (startDetached(findProgram("zenity"), {"zenity", "--error", "--no-markup",
-                                                      std::string("--title=") + kErrorCaption,
-                                                      "--text=" + zenityText(message)})) {
+            if (startDetached(findProgram("zenity"),
+                              {"zenity", "--error", "--no-markup",
+                               std::string("--title=") + kErrorCaption, "--text=" + message})) {
                 return;
             }
             break;

@@ -2,6 +2,9 @@
 // preferences and the stored defaults, memories and files through the parameter chain.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <iterator>
+
 #include "effect/Plugin.h"
 #include "platform/TempConfig.h"
 #include "platform/UserStore.h"
@@ -113,6 +116,40 @@ TEST_F(EffectPresetSystemTest, OldValueSetIsConvertedOnLoading) {
               tq::FileOutcome::loaded);
     EXPECT_EQ(plugin.getParameter(16), 0.75f) << "Quantize on";
     EXPECT_EQ(plugin.getParameter(10), 0.5f / 3.0f) << "Bits: 8";
+}
+
+TEST_F(EffectPresetSystemTest, NonsenseValuesFromAFileLeaveTheEffectSound) {
+    // NaN, infinities, huge and negative values, as a damaged file or a wrong reversal
+    // can bring them.
+    const std::uint32_t patterns[] = {0x7FC00000u, 0x7F800000u, 0xFF800000u, 0x7F7FFFFFu,
+                                      0xBF800000u, 0x00000001u, 0x4F000000u};
+    std::vector<std::uint8_t> bytes = {'l', 'q', 'R', 'T', '!'};
+    bytes.resize(29, 0);
+    for (int i = 0; i < tq::kParameterCount; ++i) {
+        const std::uint32_t bits = patterns[static_cast<std::size_t>(i) % std::size(patterns)];
+        for (int shift = 0; shift < 32; shift += 8)
+            bytes.push_back(static_cast<std::uint8_t>(bits >> shift));
+    }
+    tqtest::writeBytes(files / "bad.tarvel", bytes);
+    Plugin plugin(hostCallback);
+    for (const bool reversed : {false, true}) {
+        ASSERT_EQ(plugin.storedDefaults().loadPresetFile(files / "bad.tarvel", reversed).outcome,
+                  tq::FileOutcome::loaded);
+        for (int i = 0; i < tq::kParameterCount; ++i) {
+            const float value = plugin.getParameter(i);
+            EXPECT_TRUE(value >= 0.0f && value <= 1.0f) << "parameter " << i << " = " << value;
+        }
+        plugin.setParameter(12, 0.0f);  // Calibrate off, so the limiter path runs
+        plugin.setParameter(8, 1.0f);   // Power on
+        std::vector<float> left(512, 0.5f), right(512, -0.5f), outLeft(512), outRight(512);
+        float* inputs[2] = {left.data(), right.data()};
+        float* outputs[2] = {outLeft.data(), outRight.data()};
+        for (int block = 0; block < 8; ++block) plugin.processReplacing(inputs, outputs, 512);
+        for (std::size_t n = 0; n < 512; ++n) {
+            ASSERT_TRUE(std::isfinite(outLeft[n]) && std::isfinite(outRight[n])) << n;
+            ASSERT_LE(std::fabs(outLeft[n]), 1.0f);
+        }
+    }
 }
 
 TEST_F(EffectPresetSystemTest, DestroyedEffectSavesTheFileLocations) {
