@@ -7,6 +7,12 @@
 // sibling and ends every walk. Values inserted must stay below the sentinel, otherwise
 // the walk would run past the root: callers clamp them (see kLargestValue).
 //
+// replaceThroughRoot() is the same update without the early exits: it recomputes every
+// ancestor up to the root, log2(n) steps with no data-dependent branch. The tree it
+// leaves is identical; on audio the exits of the walks are unpredictable, and their
+// mispredictions cost more than the few extra levels (the limiter's hot loop uses it).
+// It also cannot run past the root whatever the value.
+//
 // Storage is allocated once for `capacity` leaves; setLeafCount and clear never
 // allocate.
 #pragma once
@@ -71,6 +77,21 @@ class SlidingMaxTree {
                 const double b = node[2 * j + 1];
                 node[j] = a > b ? a : b;
             }
+        }
+        return old;
+    }
+
+    // Same result as replace(), recomputing every ancestor up to the root.
+    double replaceThroughRoot(int position, double value) {
+        double* const node = nodes_.data();
+        int j = leafCount_ + position;
+        const double old = node[j];
+        node[j] = value;
+        while (j > 1) {
+            j >>= 1;
+            const double a = node[2 * j];
+            const double b = node[2 * j + 1];
+            node[j] = a > b ? a : b;
         }
         return old;
     }

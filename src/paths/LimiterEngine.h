@@ -283,8 +283,8 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
 
         // 8. Peak window over L frames. The leaf replaced holds the detector value of
         // the frame whose audio `delayed` is.
-        const double releasedLeft = peakLeft_.replace(peakPosition, delta.left());
-        const double releasedRight = peakRight_.replace(peakPosition, delta.right());
+        const double releasedLeft = peakLeft_.replaceThroughRoot(peakPosition, delta.left());
+        const double releasedRight = peakRight_.replaceThroughRoot(peakPosition, delta.right());
         const double peakLeft = peakLeft_.maximum();
         const double peakRight = peakRight_.maximum();
         peakPosition = (peakPosition + 1) & lookAheadMask;
@@ -294,20 +294,30 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
         const Value level = Value::both(link) * Value::both(linked) +
                             Value::both(1.0 - link) * Value(peakLeft, peakRight);
 
-        // 10. Smoother bank.
+        // 10. Smoother bank. The order switch is tested once, outside the stage loops, so
+        // both loops unroll and keep the sixteen stage values in registers.
         Value bank = Value::both(1.0);
-        for (int i = 0; i < kStages; ++i) {
-            const Value attack = Value::both(p.attack[i].load(relaxed));
-            const Value release = Value::both(p.release[i].load(relaxed));
-            const Value rate1 = selectGreaterEqual(level, stage1[i], attack, release);
-            stage1[i] = guard(stage1[i] + rate1 * (level - stage1[i]));
-            if (secondOrder) {
+        if (secondOrder) {
+#pragma GCC unroll 8
+            for (int i = 0; i < kStages; ++i) {
+                const Value attack = Value::both(p.attack[i].load(relaxed));
+                const Value release = Value::both(p.release[i].load(relaxed));
+                const Value rate1 = selectGreaterEqual(level, stage1[i], attack, release);
+                stage1[i] = guard(stage1[i] + rate1 * (level - stage1[i]));
                 const Value rate2 = selectGreater(stage1[i], stage2[i], attack, release);
                 stage2[i] = guard(stage2[i] + rate2 * (stage1[i] - stage2[i]));
-            } else {
-                stage2[i] = stage1[i];
+                bank = max(bank, stage2[i]);
             }
-            bank = max(bank, stage2[i]);
+        } else {
+#pragma GCC unroll 8
+            for (int i = 0; i < kStages; ++i) {
+                const Value attack = Value::both(p.attack[i].load(relaxed));
+                const Value release = Value::both(p.release[i].load(relaxed));
+                const Value rate1 = selectGreaterEqual(level, stage1[i], attack, release);
+                stage1[i] = guard(stage1[i] + rate1 * (level - stage1[i]));
+                stage2[i] = stage1[i];
+                bank = max(bank, stage2[i]);
+            }
         }
 
         // 11. Transient envelope: window maximum over N frames, block-convolved with
@@ -317,8 +327,8 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
         // hair (far more than its rounding, far less than anything audible) and floored
         // at that detector value exactly: a plateau of value P then gives exactly P, and
         // the released sample can never exceed full scale.
-        windowLeft_.replace(windowPosition, delta.left());
-        windowRight_.replace(windowPosition, delta.right());
+        windowLeft_.replaceThroughRoot(windowPosition, delta.left());
+        windowRight_.replaceThroughRoot(windowPosition, delta.right());
         windowPosition = (windowPosition + 1) & windowMask;
         const Value convolved =
             convolver_.step(Value(windowLeft_.maximum(), windowRight_.maximum()));
