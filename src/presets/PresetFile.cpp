@@ -115,6 +115,13 @@ FileResult saveRecordFile(std::string_view path, std::string_view extension, con
 
 }  // namespace
 
+std::string fileDialogTitle(RecordKind kind, bool load, bool reversed) {
+    std::string title = load ? "Load " : "Save ";
+    title += kind == RecordKind::preset ? "preset" : "bank";
+    if (load && reversed) title += " (endian-reversed)";
+    return title;
+}
+
 PresetRecord buildPresetRecord(const ProgramHost& host) {
     PresetRecord record{};
     writeHeader(record.data(), kPresetKind);

@@ -41,6 +41,12 @@ inline constexpr const char* kBankExtension = "tvb";
 inline constexpr const char* kPresetFileTypeName = "Tarvel Preset";
 inline constexpr const char* kBankFileTypeName = "Tarvel Bank";
 
+enum class RecordKind { preset, bank };
+
+// The file dialog's title: "Load preset", "Save preset", "Load bank" or "Save bank";
+// a reversed load adds " (endian-reversed)".
+std::string fileDialogTitle(RecordKind kind, bool load, bool reversed);
+
 using PresetRecord = std::array<std::uint8_t, kPresetRecordBytes>;
 using BankRecord = std::array<std::uint8_t, kBankRecordBytes>;
 

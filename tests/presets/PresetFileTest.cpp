@@ -49,6 +49,15 @@ TEST(PresetFilePath, ExtensionIsAddedOnlyToANameWithoutOne) {
     EXPECT_EQ(tq::withDefaultExtension("/a/", "tvb"), "/a/");
 }
 
+TEST(PresetFileDialog, TitlesNameTheOperation) {
+    using tq::RecordKind;
+    EXPECT_EQ(tq::fileDialogTitle(RecordKind::preset, true, false), "Load preset");
+    EXPECT_EQ(tq::fileDialogTitle(RecordKind::preset, true, true), "Load preset (endian-reversed)");
+    EXPECT_EQ(tq::fileDialogTitle(RecordKind::preset, false, true), "Save preset");
+    EXPECT_EQ(tq::fileDialogTitle(RecordKind::bank, true, true), "Load bank (endian-reversed)");
+    EXPECT_EQ(tq::fileDialogTitle(RecordKind::bank, false, false), "Save bank");
+}
+
 // --- saving and loading ---
 
 TEST_F(PresetFileTest, SavedPresetIsTheRecordAndRemembersTheLocation) {
