@@ -81,17 +81,21 @@ class SlidingMaxTree {
         return old;
     }
 
-    // Same result as replace(), recomputing every ancestor up to the root.
+    // Same result as replace(), recomputing every ancestor up to the root. The running
+    // value stays in a register and only the siblings are loaded (their addresses do not
+    // depend on the data), so the chain from leaf to root is a few max operations, not
+    // a store-to-load round trip per level.
     double replaceThroughRoot(int position, double value) {
         double* const node = nodes_.data();
         int j = leafCount_ + position;
         const double old = node[j];
         node[j] = value;
+        double v = value;
         while (j > 1) {
+            const double sibling = node[j ^ 1];
             j >>= 1;
-            const double a = node[2 * j];
-            const double b = node[2 * j + 1];
-            node[j] = a > b ? a : b;
+            v = v > sibling ? v : sibling;
+            node[j] = v;
         }
         return old;
     }

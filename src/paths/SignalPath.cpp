@@ -1,5 +1,7 @@
 #include "paths/SignalPath.h"
 
+#include <cmath>
+
 #include "paths/LimiterEngine.h"
 
 namespace tq {
@@ -19,7 +21,25 @@ SignalPath::SignalPath(Flavour flavour, EngineParameters& parameters)
 
 SignalPath::~SignalPath() = default;
 
+namespace {
+
+bool isPowerOfTwo(int n) { return n > 0 && (n & (n - 1)) == 0; }
+
+// Lengths the buffers were sized for, consistent with each other; anything else (a
+// caller that filled the record by hand) is refused rather than indexing past a buffer.
+bool fitsTheBuffers(const RateSettings& r) {
+    return isPowerOfTwo(r.lookAhead) && r.lookAhead >= 128 && r.lookAhead <= kMaxLookAhead &&
+           isPowerOfTwo(r.smoothingLength) && r.smoothingLength >= 8 &&
+           r.smoothingLength <= kMaxSmoothingLength &&
+           r.transientRingLength == r.lookAhead - 2 * r.smoothingLength + 2 &&
+           r.transientRingLength >= 1 && std::isfinite(r.gainSmoothing) &&
+           std::isfinite(r.levellerCoefficient);
+}
+
+}  // namespace
+
 void SignalPath::setRateSettings(const RateSettings& settings) {
+    if (!fitsTheBuffers(settings)) return;
     const bool lengthChanged = settings.smoothingLength != kernel_.length();
     rates_ = settings;
     if (lengthChanged) kernel_.build(rates_.smoothingLength, flavour_);

@@ -44,7 +44,9 @@ class SignalPath {
     // [lock held] New rate values (RateSettings::update already run by the caller).
     // Rebuilds the smoothing kernel when N changed. Does not reset the signal state; the
     // caller runs suspend()/clearBuffers() as it needs. Positions that would fall outside
-    // new, shorter buffers restart at 0, so no reset order can index out of range.
+    // new, shorter buffers restart at 0, so no reset order can index out of range. A
+    // record whose lengths do not fit the buffers (not made by RateSettings::update) is
+    // ignored.
     void setRateSettings(const RateSettings& settings);
     // [lock held] New TransShape step (0 .. 2): N, ring length and kernel (no reset).
     void setTransShape(int step);

@@ -400,6 +400,23 @@ TEST(SignalPathLifecycle, RateChangeWithoutSuspendStaysInRange) {
     }
 }
 
+TEST(SignalPathLifecycle, RateRecordsThatDoNotFitTheBuffersAreIgnored) {
+    for (Flavour flavour : kFlavours) {
+        EngineRig rig(flavour);
+        RateSettings bad;
+        bad.update(192000, 2);
+        bad.lookAhead = 1024;  // larger than any buffer
+        rig.path().setRateSettings(bad);
+        bad.update(96000, 0);
+        bad.transientRingLength = 600;
+        rig.path().setRateSettings(bad);
+        EXPECT_EQ(rig.latency(), 159);
+        EXPECT_EQ(rig.path().rateSettings().smoothingLength, 64);
+        const StereoSignal out = rig.run(testing::loudNoise(2000, 2.0, 3), 100);
+        for (double v : out.left) ASSERT_LE(std::fabs(v), 1.0);
+    }
+}
+
 // --- Control register -----------------------------------------------------------------
 
 #if TQ_HAVE_SSE2
