@@ -80,6 +80,15 @@ TEST(ParameterSet, ExactCaseFirstThenIgnoringCase) {
     EXPECT_EQ(displayAfter({"--set", "mode=swap"}, "Mode"), "swap");
 }
 
+TEST(ParameterSet, FullNameFindsANameTheEffectCutShort) {
+    EXPECT_EQ(listed({"--set", "LongNameParameter=0.75"}).at("LongName")["value"].number, 0.75);
+    EXPECT_EQ(listed({"--set", "LongName=0.25"}).at("LongName")["value"].number, 0.25);
+    // Only a longer name matches a cut one, never a shorter one.
+    EXPECT_NE(
+        runTool({"--plugin", testPlugin("tq-test-delay"), "--list", "--set", "Long=0.5"}).exitCode,
+        0);
+}
+
 TEST(ParameterSet, StepValueIsTheMiddleOfTheStep) {
     const auto byName = listed({"--set", "Mode=swap"});
     // Step 2 of 5 covers 0.4 .. 0.6.

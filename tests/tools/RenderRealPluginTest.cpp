@@ -65,15 +65,18 @@ TEST_F(RealPluginTest, BlockSizeDoesNotChangeTheOutput) {
 TEST_F(RealPluginTest, ParametersByDisplayText) {
     const RunResult run =
         runTool({"--plugin", TQ_PLUGIN_PATH, "--list", "--json", "--set", "Oversample=on", "--set",
-                 "TransShape=soft", "--set", "Bits=24"});
+                 "TransShape=soft", "--set", "Bits=24", "--set", "DetectorOrder=II"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     std::map<std::string, std::string> display;
-    for (const auto& p : Json::parse(run.out)["parameters"].items) {
+    const Json document = Json::parse(run.out);
+    for (const auto& p : document["parameters"].items) {
         display[p["name"].text] = p["display"].text;
     }
     EXPECT_EQ(display["Oversample"], "on");
     EXPECT_EQ(display["TransShape"], "soft");
     EXPECT_EQ(display["Bits"], "24");
+    // The effect hands out at most 12 characters of a name ("DetectorOrde").
+    EXPECT_EQ(display["DetectorOrde"], "II");
 }
 
 TEST_F(RealPluginTest, DefaultDemoRuns) {

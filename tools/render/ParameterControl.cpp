@@ -16,6 +16,8 @@ namespace {
 // Fine enough to land inside every step of any stepped parameter with up to a
 // few thousand steps, and cheap (each probe is one setParameter and one text).
 constexpr int kScanSteps = 10000;
+// Names shorter than the old 8-character convention were not cut by the effect.
+constexpr std::size_t kShortestCutName = 8;
 // Distinct texts worth listing in an error message; continuous parameters have more.
 constexpr std::size_t kMaxTextsInMessage = 16;
 
@@ -134,6 +136,20 @@ int ParameterControl::findParameter(const std::string& name) const {
     for (int i = 0; i < count; ++i) {
         if (equalIgnoringCase(trimmed(host_.parameterName(i)), name)) return i;
     }
+    // Effects cut long names to fit the host's old small text buffers
+    // ("DetectorOrder" may arrive as "DetectorOrde"): the full name matches a
+    // cut one, if only one.
+    int cutMatch = -1;
+    for (int i = 0; i < count; ++i) {
+        const std::string cut = trimmed(host_.parameterName(i));
+        if (cut.size() < kShortestCutName || cut.size() >= name.size()) continue;
+        if (!equalIgnoringCase(cut, name.substr(0, cut.size()))) continue;
+        if (cutMatch >= 0) {
+            throw ToolError("parameter name '" + name + "' is ambiguous (--list shows the names)");
+        }
+        cutMatch = i;
+    }
+    if (cutMatch >= 0) return cutMatch;
     throw ToolError("unknown parameter '" + name + "' (--list shows the names)");
 }
 

@@ -34,7 +34,8 @@ class ParameterControl {
   public:
     explicit ParameterControl(PluginHost& host) : host_(host) {}
 
-    // Index of the parameter called `name`: exact match first, then ignoring case.
+    // Index of the parameter called `name`: exact match first, then ignoring
+    // case, then a single name the effect cut short (8 characters or more).
     int findParameter(const std::string& name) const;
     // Sets and returns the value `text` stands for: a number from 0 to 1 is the
     // normalised value itself; anything else is a display text, found by probing

@@ -15,7 +15,8 @@
 //               effect when processing is switched on
 //   3 "Marker"  shown as x * 100 ("50.0"); setting it below 0.01 resets Gain to 0
 //               (a side effect on another parameter, like a layout conversion)
-//   4..25       "Spare4".."Spare25", no effect, empty display
+//   4           "LongNameParameter", cut to "LongName" by the 8-character copy
+//   5..25       "Spare5".."Spare25"; 4..25 have no effect and an empty display
 //
 // It relies on its host: when processing is switched on it asks for the sample
 // rate and block size (and expects what it was told through the dispatcher) and
@@ -122,7 +123,9 @@ TestEffect* self(vst::AEffect* effect) { return static_cast<TestEffect*>(effect-
 
 void copyText(void* ptr, const char* text) {
     // Within the old 8-character convention plus terminator.
-    std::snprintf(static_cast<char*>(ptr), 9, "%s", text);
+    const std::size_t length = std::min<std::size_t>(std::strlen(text), 8);
+    std::memcpy(ptr, text, length);
+    static_cast<char*>(ptr)[length] = '\0';
 }
 
 void parameterDisplay(const TestEffect& e, int index, char* text) {
@@ -165,7 +168,9 @@ vst::intptr dispatcher(vst::AEffect* effect, vst::int32 opcode, vst::int32 index
             if (index == 1) copyText(ptr, "Mode");
             if (index == 2) copyText(ptr, "Delay");
             if (index == 3) copyText(ptr, "Marker");
-            if (index >= 4 && index < kNumParams) {
+            // Longer than the old text convention: hosts see "LongName".
+            if (index == 4) copyText(ptr, "LongNameParameter");
+            if (index >= 5 && index < kNumParams) {
                 std::snprintf(static_cast<char*>(ptr), 9, "Spare%d", index);
             }
             return 0;
