@@ -130,6 +130,28 @@ TEST(RenderChannels, MonoOutWritesOutputOneOnly) {
     expectSameAudio(mono, monoOut);
 }
 
+TEST(RenderChannels, HostAnswersWhichPinsAreConnected) {
+    TempDir dir;
+    const Audio stereo = makeSignal(44100, 2, 600, 15);
+    const Audio mono = makeSignal(44100, 1, 600, 16);
+    // "pins" writes 0.125 for an unconnected input 2 plus 0.25 for an unconnected output 2.
+    struct Case {
+        const Audio* input;
+        bool monoOut;
+        double expected;
+    };
+    for (const Case c : {Case{&stereo, false, 0.0}, Case{&mono, false, 0.125},
+                         Case{&stereo, true, 0.25}, Case{&mono, true, 0.375}}) {
+        SCOPED_TRACE(c.expected);
+        std::vector<std::string> extra = {"--set", "Mode=pins", "--set", "Delay=0"};
+        if (c.monoOut) extra.push_back("--mono-out");
+        const Audio output =
+            renderThroughDelay(dir, *c.input, SF_FORMAT_WAV | SF_FORMAT_FLOAT, extra);
+        ASSERT_EQ(output.channels, c.monoOut ? 1 : 2);
+        for (double v : output.samples) ASSERT_EQ(v, c.expected);
+    }
+}
+
 TEST(RenderChannels, ParametersReachTheAudio) {
     TempDir dir;
     const Audio input = makeSignal(44100, 2, 2000, 9);

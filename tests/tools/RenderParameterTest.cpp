@@ -91,8 +91,8 @@ TEST(ParameterSet, FullNameFindsANameTheEffectCutShort) {
 
 TEST(ParameterSet, StepValueIsTheMiddleOfTheStep) {
     const auto byName = listed({"--set", "Mode=swap"});
-    // Step 2 of 5 covers 0.4 .. 0.6.
-    EXPECT_NEAR(byName.at("Mode")["value"].number, 0.5, 0.001);
+    // Step 2 of 6 covers 1/3 .. 1/2.
+    EXPECT_NEAR(byName.at("Mode")["value"].number, 5.0 / 12.0, 0.001);
 }
 
 TEST(ParameterSet, SearchingOneParameterLeavesTheOthersAlone) {

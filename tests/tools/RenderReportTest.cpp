@@ -121,6 +121,25 @@ TEST(RenderReport, TableNamesEveryFigure) {
     EXPECT_TRUE(run.err.empty()) << run.err;
 }
 
+TEST(RenderReport, ProgressBarOnATerminalForLongFiles) {
+    TempDir dir;
+    writeAudio(dir.file("long.wav"), sine(8000, 2, 6.0, 0.5, 440.0));
+    writeAudio(dir.file("short.wav"), sine(8000, 2, 4.0, 0.5, 440.0));
+    const std::string plugin = testPlugin("tq-test-delay");
+    const RunResult longRun =
+        runToolOnTerminal({"--plugin", plugin, dir.file("long.wav"), dir.file("a.wav")});
+    ASSERT_EQ(longRun.exitCode, 0) << longRun.err;
+    EXPECT_NE(longRun.err.find("rendering ["), std::string::npos) << longRun.err;
+    EXPECT_NE(longRun.err.find("100%"), std::string::npos) << longRun.err;
+    // The report itself stays on standard output, untouched by the bar.
+    EXPECT_EQ(longRun.out.find("rendering"), std::string::npos);
+
+    const RunResult shortRun =
+        runToolOnTerminal({"--plugin", plugin, dir.file("short.wav"), dir.file("b.wav")});
+    ASSERT_EQ(shortRun.exitCode, 0) << shortRun.err;
+    EXPECT_EQ(shortRun.err.find("rendering"), std::string::npos) << shortRun.err;
+}
+
 TEST(RenderReport, HelpListsTheOptions) {
     const RunResult run = runTool({"--help"});
     EXPECT_EQ(run.exitCode, 0);

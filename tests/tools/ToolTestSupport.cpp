@@ -1,6 +1,7 @@
 #include "ToolTestSupport.h"
 
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,6 +44,50 @@ RunResult runTool(const std::vector<std::string>& arguments, const std::string& 
     }
     result.out = readText(outPath);
     result.err = readText(errPath);
+    return result;
+}
+
+RunResult runToolOnTerminal(const std::vector<std::string>& arguments) {
+    TempDir streams;
+    const std::string outPath = streams.file("stdout");
+    std::vector<std::string> argv = {TQ_RENDER_PATH};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<char*> pointers;
+    for (auto& a : argv) pointers.push_back(a.data());
+    pointers.push_back(nullptr);
+
+    int terminal = -1;
+    int side = -1;
+    if (openpty(&terminal, &side, nullptr, nullptr, nullptr) != 0) {
+        throw std::runtime_error("openpty failed");
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        const int in = open("/dev/null", O_RDONLY);
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0) _exit(126);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(side, 2);
+        close(terminal);
+        execv(pointers[0], pointers.data());
+        _exit(127);
+    }
+    close(side);
+    RunResult result;
+    // Read until the terminal closes (EIO once the child is gone).
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = read(terminal, buffer, sizeof buffer);
+        if (got <= 0) break;
+        result.err.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(terminal);
+    int status = 0;
+    if (child > 0 && waitpid(child, &status, 0) == child) {
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    result.out = readText(outPath);
     return result;
 }
 

@@ -22,6 +22,10 @@ struct RunResult {
 RunResult runTool(const std::vector<std::string>& arguments,
                   const std::string& workingDirectory = "");
 
+// The same with standard error on a pseudo-terminal, as in an interactive shell;
+// `err` then holds what the terminal received.
+RunResult runToolOnTerminal(const std::vector<std::string>& arguments);
+
 std::string testPlugin(const std::string& name);  // "tq-test-delay" -> its .so path
 // Whether the project's own plug-in can be created yet (its entry may return null).
 bool realPluginLoads();

@@ -9,8 +9,10 @@
 //
 // Parameters:
 //   0 "Gain"    output gain 2x (x = 0.5 is unity, exactly), shown in dB
-//   1 "Mode"    "thru", "invert", "swap", "tag", "Tag"; both tags write the
-//               constant 0.25 on the float path and 0.5 on the double path
+//   1 "Mode"    "thru", "invert", "swap", "tag", "Tag", "pins"; both tags write
+//               the constant 0.25 on the float path and 0.5 on the double path;
+//               "pins" writes 0.125 if input 2 is not connected plus 0.25 if
+//               output 2 is not connected
 //   2 "Delay"   latency "0", "1", "100" (default) or "1000" frames; takes
 //               effect when processing is switched on
 //   3 "Marker"  shown as x * 100 ("50.0"); setting it below 0.01 resets Gain to 0
@@ -36,11 +38,11 @@ namespace {
 constexpr int kNumParams = 26;
 constexpr int kMaxDelay = 1000;
 constexpr int kDelaySteps[] = {0, 1, 100, 1000};
-constexpr const char* kModeTexts[] = {"thru", "invert", "swap", "tag", "Tag"};
-constexpr int kModeCount = 5;
+constexpr const char* kModeTexts[] = {"thru", "invert", "swap", "tag", "Tag", "pins"};
+constexpr int kModeCount = 6;
 constexpr float kHostMismatchValue = 0.75f;
 
-enum class Mode { thru, invert, swap, tag };
+enum class Mode { thru, invert, swap, tag, pins };
 
 int stepIndex(float x, int steps) {
     const int index = static_cast<int>(static_cast<float>(steps) * x);
@@ -70,6 +72,8 @@ struct TestEffect {
                 return Mode::invert;
             case 2:
                 return Mode::swap;
+            case 5:
+                return Mode::pins;
             default:
                 return Mode::tag;
         }
@@ -112,6 +116,7 @@ struct TestEffect {
             for (int c = 0; c < outputs_; ++c) {
                 double value = m == Mode::invert ? -out[c] * g : out[c] * g;
                 if (m == Mode::tag) value = static_cast<double>(tagValue);
+                if (m == Mode::pins) value = (monoInput ? 0.125 : 0.0) + (monoOutput ? 0.25 : 0.0);
                 if (!hostAgrees) value = kHostMismatchValue;
                 outputs[c][i] = static_cast<Sample>(value);
             }
