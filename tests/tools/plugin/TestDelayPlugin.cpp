@@ -29,6 +29,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "host/VstAbi.h"
@@ -236,6 +237,10 @@ void processAccumulating(vst::AEffect*, float**, float**, vst::int32) {}
     a.magic = vst::kEffectMagic;
 #ifdef TQ_TEST_WRONG_MAGIC
     a.magic = vst::fourCharCode('N', 'o', 'p', 'e');
+    // A host must not call into a record with a wrong magic, so effClose never
+    // comes; the library keeps the object and frees it when it is unloaded.
+    static std::unique_ptr<TestEffect> unclaimed;
+    unclaimed.reset(e);
 #endif
     a.dispatcher = dispatcher;
     a.process = processAccumulating;
