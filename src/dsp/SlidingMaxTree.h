@@ -7,11 +7,8 @@
 // sibling and ends every walk. Values inserted must stay below the sentinel, otherwise
 // the walk would run past the root: callers clamp them (see kLargestValue).
 //
-// replaceThroughRoot() is the same update without the early exits: it recomputes every
-// ancestor up to the root, log2(n) steps with no data-dependent branch. The tree it
-// leaves is identical; on audio the exits of the walks are unpredictable, and their
-// mispredictions cost more than the few extra levels (the limiter's hot loop uses it).
-// It also cannot run past the root whatever the value.
+// The limiter's hot loop uses MaxTreePair (paths/), the same trees for both channels
+// updated through to the root without data-dependent branches.
 //
 // Storage is allocated once for `capacity` leaves; setLeafCount and clear never
 // allocate.
@@ -77,25 +74,6 @@ class SlidingMaxTree {
                 const double b = node[2 * j + 1];
                 node[j] = a > b ? a : b;
             }
-        }
-        return old;
-    }
-
-    // Same result as replace(), recomputing every ancestor up to the root. The running
-    // value stays in a register and only the siblings are loaded (their addresses do not
-    // depend on the data), so the chain from leaf to root is a few max operations, not
-    // a store-to-load round trip per level.
-    double replaceThroughRoot(int position, double value) {
-        double* const node = nodes_.data();
-        int j = leafCount_ + position;
-        const double old = node[j];
-        node[j] = value;
-        double v = value;
-        while (j > 1) {
-            const double sibling = node[j ^ 1];
-            j >>= 1;
-            v = v > sibling ? v : sibling;
-            node[j] = v;
         }
         return old;
     }

@@ -23,6 +23,7 @@
 #include "paths/BlockConvolver.h"
 #include "paths/ChannelLayout.h"
 #include "paths/HalfbandInterpolator.h"
+#include "paths/MaxTreePair.h"
 
 namespace tq {
 
@@ -57,10 +58,8 @@ class LimiterEngine {
           lookAhead_(kMaxLookAhead),
           stage1_(kStages),
           stage2_(kStages),
-          peakLeft_(kMaxLookAhead),
-          peakRight_(kMaxLookAhead),
-          windowLeft_(kMaxSmoothingLength),
-          windowRight_(kMaxSmoothingLength) {}
+          peak_(kMaxLookAhead),
+          window_(kMaxSmoothingLength) {}
 
     // [lock held] New lengths and coefficients; the trees restart cleared, the block
     // convolver restarts at position 0; positions beyond the new lengths restart at 0.
@@ -70,10 +69,8 @@ class LimiterEngine {
             return false;
         }
         rates_ = rates;
-        peakLeft_.setLeafCount(rates.lookAhead);
-        peakRight_.setLeafCount(rates.lookAhead);
-        windowLeft_.setLeafCount(rates.smoothingLength);
-        windowRight_.setLeafCount(rates.smoothingLength);
+        peak_.setLeafCount(rates.lookAhead);
+        window_.setLeafCount(rates.smoothingLength);
         if (dryIndex_ >= rates.lookAhead + kAlignmentDelay) dryIndex_ = 0;
         lookAheadIndex_ &= rates.lookAhead - 1;
         peakPosition_ &= rates.lookAhead - 1;
@@ -106,10 +103,8 @@ class LimiterEngine {
         alignment_.clear();
         lookAhead_.clear();
         interpolator_.clear();
-        peakLeft_.clear();
-        peakRight_.clear();
-        windowLeft_.clear();
-        windowRight_.clear();
+        peak_.clear();
+        window_.clear();
         convolver_.clear();
     }
 
@@ -159,10 +154,8 @@ class LimiterEngine {
     typename Layout::Array lookAhead_;
     typename Layout::Array stage1_;
     typename Layout::Array stage2_;
-    SlidingMaxTree peakLeft_;
-    SlidingMaxTree peakRight_;
-    SlidingMaxTree windowLeft_;
-    SlidingMaxTree windowRight_;
+    MaxTreePair<Layout> peak_;
+    MaxTreePair<Layout> window_;
     BlockConvolver<Layout> convolver_;
     std::conditional_t<Layout::kFlavour == Flavour::Paired, PairedHalfbandInterpolator,
                        HalfbandInterpolator>
@@ -272,7 +265,8 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
             detector = selectGreaterEqual(abs(mid), abs(centre), mid, centre) *
                        Value::both(kOversampleMargin);
         }
-        // The upper clamp keeps the trees' walks bounded whatever the gains are.
+        // The upper clamp keeps every detector value below the trees' sentinel whatever
+        // the gains are.
         const Value delta = min(max(abs(detector), Value::both(kDetectorFloor)),
                                 Value::both(SlidingMaxTree::kLargestValue));
 
@@ -283,16 +277,16 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
 
         // 8. Peak window over L frames. The leaf replaced holds the detector value of
         // the frame whose audio `delayed` is.
-        const double releasedLeft = peakLeft_.replaceThroughRoot(peakPosition, delta.left());
-        const double releasedRight = peakRight_.replaceThroughRoot(peakPosition, delta.right());
-        const double peakLeft = peakLeft_.maximum();
-        const double peakRight = peakRight_.maximum();
+        const Value released = peak_.replace(peakPosition, delta);
+        const Value peaks = peak_.maximum();
+        const double peakLeft = peaks.left();
+        const double peakRight = peaks.right();
         peakPosition = (peakPosition + 1) & lookAheadMask;
 
         // 9. Stereo link.
         const double linked = peakLeft > peakRight ? peakLeft : peakRight;
-        const Value level = Value::both(link) * Value::both(linked) +
-                            Value::both(1.0 - link) * Value(peakLeft, peakRight);
+        const Value level =
+            Value::both(link) * Value::both(linked) + Value::both(1.0 - link) * peaks;
 
         // 10. Smoother bank. The order switch is tested once, outside the stage loops, so
         // both loops unroll and keep the sixteen stage values in registers.
@@ -327,13 +321,10 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
         // hair (far more than its rounding, far less than anything audible) and floored
         // at that detector value exactly: a plateau of value P then gives exactly P, and
         // the released sample can never exceed full scale.
-        windowLeft_.replaceThroughRoot(windowPosition, delta.left());
-        windowRight_.replaceThroughRoot(windowPosition, delta.right());
+        window_.replace(windowPosition, delta);
         windowPosition = (windowPosition + 1) & windowMask;
-        const Value convolved =
-            convolver_.step(Value(windowLeft_.maximum(), windowRight_.maximum()));
-        const Value envelope =
-            max(convolved * Value::both(kConvolutionBias), Value(releasedLeft, releasedRight));
+        const Value convolved = convolver_.step(window_.maximum());
+        const Value envelope = max(convolved * Value::both(kConvolutionBias), released);
 
         // 12. Gain: (1 - T) g1 + T g2, written as g1 + T (g2 - g1) so that it is exactly
         // g1 when both agree and never exceeds g2 (g1 <= g2 because E >= 1).

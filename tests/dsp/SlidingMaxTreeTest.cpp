@@ -68,26 +68,6 @@ TEST(SlidingMaxTree, MatchesBruteForceSlidingWindowForEverySize) {
     }
 }
 
-TEST(SlidingMaxTree, UpdateThroughTheRootLeavesTheSameTreeAsTheWalks) {
-    std::mt19937 random(77);
-    std::uniform_real_distribution<double> value(1e-5, 2.0);
-    for (int n : {1, 8, 128, 512}) {
-        SlidingMaxTree walked(512);
-        SlidingMaxTree full(512);
-        walked.setLeafCount(n);
-        full.setLeafCount(n);
-        for (int step = 0; step < 5000; ++step) {
-            const int position = step & (n - 1);
-            const double v = step % 50 < 5 ? 2.0 : value(random);
-            ASSERT_EQ(walked.replace(position, v), full.replaceThroughRoot(position, v));
-            ASSERT_EQ(walked.maximum(), full.maximum());
-        }
-        for (int j = 0; j < 2 * n; ++j)
-            ASSERT_EQ(walked.nodes()[j], full.nodes()[j]) << n << " " << j;
-        expectConsistent(full);
-    }
-}
-
 TEST(SlidingMaxTree, EqualValuesAndDecreasingReplacementKeepTheTreeConsistent) {
     SlidingMaxTree tree(64);
     for (int i = 0; i < 64; ++i) tree.replace(i, 1.0);
