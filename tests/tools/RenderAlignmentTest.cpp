@@ -69,6 +69,9 @@ INSTANTIATE_TEST_SUITE_P(RatesChannelsFormats, RenderCaseTest,
                                            RenderCase{192000, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT},
                                            RenderCase{192000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
                                            RenderCase{5000, 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT},
+                                           RenderCase{48000, 2, SF_FORMAT_FLAC | SF_FORMAT_PCM_24},
+                                           RenderCase{44100, 2, SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
+                                           RenderCase{44100, 1, SF_FORMAT_OGG | SF_FORMAT_VORBIS},
                                            RenderCase{200000, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT}));
 
 TEST(RenderAlignment, EveryLatencyIsCompensated) {
@@ -78,6 +81,16 @@ TEST(RenderAlignment, EveryLatencyIsCompensated) {
         SCOPED_TRACE(delay);
         expectSameAudio(input, renderThroughDelay(dir, input, SF_FORMAT_WAV | SF_FORMAT_FLOAT,
                                                   {"--set", std::string("Delay=") + delay}));
+    }
+}
+
+TEST(RenderAlignment, LatencySettledInTheFirstProcessCallIsCompensated) {
+    TempDir dir;
+    const Audio input = makeSignal(48000, 2, 4800, 17);
+    for (const char* block : {"1", "64", "512"}) {
+        SCOPED_TRACE(block);
+        expectSameAudio(input, renderThroughDelay(dir, input, SF_FORMAT_WAV | SF_FORMAT_FLOAT,
+                                                  {"--set", "Late=on", "--block", block}));
     }
 }
 

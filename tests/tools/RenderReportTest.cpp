@@ -45,6 +45,8 @@ TEST(RenderReport, JsonDescribesTheRender) {
     EXPECT_EQ(report["block_size"].number, 256);
     EXPECT_EQ(report["precision"].text, "float");
     EXPECT_EQ(report["latency_frames"].number, 100);
+    EXPECT_EQ(report["latency_changed"].kind, Json::Kind::boolean);
+    EXPECT_FALSE(report["latency_changed"].boolean);
     // Input plus the flushed latency, in whole blocks.
     EXPECT_EQ(report["processed_frames"].number, 144128);
     EXPECT_GT(report["cpu_seconds"].number, 0.0);

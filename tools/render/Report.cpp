@@ -132,6 +132,7 @@ void printReportJson(std::FILE* out, const RenderReport& report) {
     std::fprintf(out, "  \"precision\": \"%s\",\n", report.doublePrecision ? "double" : "float");
     std::fprintf(out, "  \"block_size\": %d,\n", report.blockSize);
     std::fprintf(out, "  \"latency_frames\": %d,\n", r.latency);
+    std::fprintf(out, "  \"latency_changed\": %s,\n", r.latencyChanged ? "true" : "false");
     printLevelsJson(out, "input", r.input);
     printLevelsJson(out, "output", r.output);
     std::fprintf(out, "  \"processed_frames\": %lld,\n", static_cast<long long>(r.processedFrames));

@@ -18,7 +18,9 @@
 //   3 "Marker"  shown as x * 100 ("50.0"); setting it below 0.01 resets Gain to 0
 //               (a side effect on another parameter, like a layout conversion)
 //   4           "LongNameParameter", cut to "LongName" by the 8-character copy
-//   5..25       "Spare5".."Spare25"; 4..25 have no effect and an empty display
+//   5 "Late"    "off", "on": when on, the latency is reported only from inside the
+//               first process call (as some effects do), 0 before that
+//   6..25       "Spare6".."Spare25"; 4 and 6..25 have no effect and an empty display
 //
 // It relies on its host: when processing is switched on it asks for the sample
 // rate and block size (and expects what it was told through the dispatcher) and
@@ -65,6 +67,7 @@ struct TestEffect {
 
     double gain() const { return 2.0 * values[0]; }
     int modeStep() const { return stepIndex(values[1], kModeCount); }
+    bool lateLatency() const { return values[5] >= 0.5f; }
     Mode mode() const {
         switch (modeStep()) {
             case 0:
@@ -82,7 +85,7 @@ struct TestEffect {
 
     void resume() {
         delay = kDelaySteps[stepIndex(values[2], 4)];
-        effect.initialDelay = delay;
+        effect.initialDelay = lateLatency() ? 0 : delay;
         writePosition = 0;
         for (auto& channel : ring) std::fill(channel.begin(), channel.end(), 0.0);
         const auto askedRate = host(&effect, vst::audioMasterGetSampleRate, 0, 0, nullptr, 0.0f);
@@ -97,6 +100,7 @@ struct TestEffect {
         const int outputs_ = monoOutput ? 1 : 2;
         const Mode m = mode();
         const double g = gain();
+        effect.initialDelay = delay;
         for (int i = 0; i < frames; ++i) {
             double in[2] = {static_cast<double>(inputs[0][i]),
                             static_cast<double>(inputs[monoInput ? 0 : 1][i])};
@@ -146,6 +150,8 @@ void parameterDisplay(const TestEffect& e, int index, char* text) {
         std::snprintf(text, 9, "%s", kModeTexts[e.modeStep()]);
     } else if (index == 2) {
         std::snprintf(text, 9, "%d", kDelaySteps[stepIndex(e.values[2], 4)]);
+    } else if (index == 5) {
+        std::snprintf(text, 9, "%s", e.lateLatency() ? "on" : "off");
     } else if (index == 3) {
         std::snprintf(text, 9, "%.1f", 100.0 * static_cast<double>(e.values[3]));
     } else {
@@ -176,7 +182,8 @@ vst::intptr dispatcher(vst::AEffect* effect, vst::int32 opcode, vst::int32 index
             if (index == 3) copyText(ptr, "Marker");
             // Longer than the old text convention: hosts see "LongName".
             if (index == 4) copyText(ptr, "LongNameParameter");
-            if (index >= 5 && index < kNumParams) {
+            if (index == 5) copyText(ptr, "Late");
+            if (index >= 6 && index < kNumParams) {
                 std::snprintf(static_cast<char*>(ptr), 9, "Spare%d", index);
             }
             return 0;
