@@ -141,6 +141,14 @@ void CFrame::paintDamage() {
     }
     if (activeTextEdit_ != nullptr) activeTextEdit_->drawEditBox(&context);
     cairo_surface_flush(image_);
+    painted_.unite(damage);
+    if (window_ && !window_->isWindowThread()) window_->requestRepaint();
+}
+
+CRect CFrame::takePaintedArea() {
+    const CRect painted = painted_;
+    painted_ = CRect();
+    return painted;
 }
 
 void CFrame::renderAll() {

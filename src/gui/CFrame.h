@@ -91,6 +91,8 @@ class CFrame : public CViewContainer {
     void paintDamage();
     // Draws the whole frame into its image now.
     void renderAll();
+    // Painted area not yet copied to the window; taking it clears it.
+    CRect takePaintedArea();
     // The frame-sized ARGB32 image every paint goes through.
     cairo_surface_t* getImage() const { return image_; }
 
@@ -131,6 +133,7 @@ class CFrame : public CViewContainer {
     std::unique_ptr<FrameWindow> window_;
     cairo_surface_t* image_ = nullptr;
     CRect damage_;
+    CRect painted_;  // painted into image_, not yet copied to the window
     CView* focusView_ = nullptr;
     CView* modalView_ = nullptr;
     CView* capturedView_ = nullptr;

@@ -17,6 +17,10 @@
 #include "gui/CFrame.h"
 #include "gui/PopupClient.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace VSTGUI {
 
 namespace {
@@ -402,13 +406,28 @@ bool FrameWindow::createWindow(unsigned long parent, CCoord width, CCoord height
 
 void FrameWindow::destroyWindow() {
     Display* display = asDisplay(display_);
+    if (display != nullptr && isDead(display)) {
+        // The server is gone: any further Xlib or cairo-xlib call may spin on the
+        // broken connection. Leave the connection's memory and the surface
+        // behind (a few kilobytes), close the socket, and never touch them again.
+        ::close(ConnectionNumber(display));
+        unregisterDisplay(display);
+#if defined(__SANITIZE_ADDRESS__)
+        __lsan_ignore_object(display);
+        if (windowSurface_ != nullptr) __lsan_ignore_object(windowSurface_);
+#endif
+        windowSurface_ = nullptr;
+        window_ = 0;
+        windowId_ = 0;
+        display_ = nullptr;
+        return;
+    }
     if (windowSurface_ != nullptr) {
         cairo_surface_destroy(static_cast<cairo_surface_t*>(windowSurface_));
         windowSurface_ = nullptr;
     }
     if (display == nullptr) return;
-    const bool dead = isDead(display);
-    if (!dead) {
+    {
         if (haveFocus_) {
             focusRequest_ = 2;
             applyFocusRequest();
@@ -475,6 +494,7 @@ void FrameWindow::runLoop(PopupClient* modalClient) {
                 PopupClient* client = popup_;
                 popup_ = nullptr;
                 popupWindow_ = 0;
+                popupSurface_ = nullptr;  // left behind with the dead connection
                 client->popupClosed();
             }
             nextTick_ = std::chrono::steady_clock::now() + std::chrono::hours(1);
@@ -503,10 +523,11 @@ void FrameWindow::runLoop(PopupClient* modalClient) {
 }
 
 void FrameWindow::paintWindow() {
-    const CRect damage = frame_.getDamage();
-    if (damage.isEmpty()) return;
     if (!mapped_) return;  // kept for the Expose that follows mapping
     frame_.paintDamage();
+    // Also what another thread painted into the image (a headless render).
+    const CRect damage = frame_.takePaintedArea();
+    if (damage.isEmpty()) return;
     auto* target = static_cast<cairo_surface_t*>(windowSurface_);
     cairo_surface_t* image = frame_.getImage();
     if (target == nullptr || image == nullptr) return;
@@ -721,10 +742,9 @@ void FrameWindow::closePopup() {
     PopupClient* client = popup_;
     if (client == nullptr) return;
     popup_ = nullptr;
-    if (popupSurface_ != nullptr) {
+    if (popupSurface_ != nullptr && display != nullptr && !isDead(display))
         cairo_surface_destroy(static_cast<cairo_surface_t*>(popupSurface_));
-        popupSurface_ = nullptr;
-    }
+    popupSurface_ = nullptr;
     if (display != nullptr && !isDead(display)) {
         XUngrabPointer(display, CurrentTime);
         XUngrabKeyboard(display, CurrentTime);

@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <strings.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace guitest {
@@ -178,8 +179,16 @@ int countThreads() {
 
 HostWindow::HostWindow(int width, int height) {
     if (std::getenv("DISPLAY") == nullptr) return;
-    display_ = XOpenDisplay(nullptr);
-    if (display_ == nullptr) return;
+    // A fresh connection right after another client left is now and then
+    // refused by Xvfb; a few tries ride over that.
+    for (int attempt = 0; attempt < 20 && display_ == nullptr; ++attempt) {
+        display_ = XOpenDisplay(nullptr);
+        if (display_ == nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (display_ == nullptr) {
+        std::fprintf(stderr, "HostWindow: cannot open display %s\n", std::getenv("DISPLAY"));
+        return;
+    }
     XSetWindowAttributes attributes{};
     attributes.background_pixel = 0x202020;
     attributes.event_mask = StructureNotifyMask;

@@ -1,0 +1,401 @@
+// The frame on a real X server (Xvfb under `make test`) with a test window as
+// the host's parent: child window, real mouse and keyboard through XTest, the
+// pop-up menu, screenshots, the timer, a server that dies, and unloading.
+#include <gtest/gtest.h>
+
+#include "gui/GuiTestSupport.h"
+
+// X11 after gtest: its macros (None, Bool, ...) clash with gtest's names.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+#include <dlfcn.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+using namespace VSTGUI;
+using namespace guitest;
+
+namespace {
+
+// A frame on the host window plus a listener whose records are read under the view lock.
+struct LiveFrame {
+    explicit LiveFrame(HostWindow& host, CCoord w = 300, CCoord h = 200)
+        : frame(new CFrame(CRect(0, 0, w, h), host.parentHandle(), &editor)) {
+        editor.frame = frame;
+    }
+    ~LiveFrame() {
+        if (frame != nullptr) frame->forget();
+    }
+    template <class T>
+    T* add(T* view) {
+        frame->addView(view);
+        view->forget();
+        return view;
+    }
+    template <class F>
+    auto locked(F f) {
+        std::unique_lock<std::recursive_timed_mutex> lock(frame->getViewLock());
+        return f();
+    }
+    bool waitLocked(const std::function<bool()>& condition) {
+        return waitFor([&] { return locked(condition); });
+    }
+    RecordingEditor editor;
+    RecordingListener listener;
+    CFrame* frame;
+};
+
+::Window focusedWindow(Display* display) {
+    ::Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(display, &focus, &revert);
+    return focus;
+}
+
+// Every pixel of the window read back from the server equals the frame's image.
+int countMismatches(Display* display, ::Window window, cairo_surface_t* expected, int w, int h) {
+    XImage* shot = XGetImage(display, window, 0, 0, static_cast<unsigned>(w),
+                             static_cast<unsigned>(h), AllPlanes, ZPixmap);
+    if (shot == nullptr) return -1;
+    int mismatches = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            if ((XGetPixel(shot, x, y) & 0xFFFFFF) != rgb(expected, x, y)) ++mismatches;
+    XDestroyImage(shot);
+    return mismatches;
+}
+
+}  // namespace
+
+TEST(X11Frame, FrameAppearsAsAChildOfTheHostWindow) {
+    HostWindow host;
+    TQ_SKIP_WITHOUT_X(host);
+    LiveFrame f(host, 320, 210);
+    ASSERT_TRUE(f.frame->isWindowOpen());
+    const auto children = host.children();
+    ASSERT_EQ(children.size(), 1u);
+    EXPECT_EQ(children[0], f.frame->getWindowId());
+    XWindowAttributes attributes;
+    ASSERT_NE(XGetWindowAttributes(host.display(), children[0], &attributes), 0);
+    EXPECT_EQ(attributes.width, 320);
+    EXPECT_EQ(attributes.height, 210);
+    EXPECT_EQ(attributes.map_state, IsViewable);
+    f.frame->forget();
+    f.frame = nullptr;
+    XSync(host.display(), False);
+    EXPECT_TRUE(host.children().empty());  // closing removed the window
+}
+
+TEST(X11Frame, RefusedParentMakesOpenFailWithoutHarm) {
+    HostWindow host;
+    TQ_SKIP_WITHOUT_X(host);
+    auto* frame = new CFrame(CRect(0, 0, 50, 50),
+                             reinterpret_cast<void*>(host.window() + 0x1234567), nullptr);
+    EXPECT_FALSE(frame->isWindowOpen());
+    frame->forget();
+    LiveFrame good(host);  // a later frame still opens
+    EXPECT_TRUE(good.frame->isWindowOpen());
+}
+
+TEST(X11Frame, RealClickReachesAControl) {
+    HostWindow host;
+    TQ_SKIP_WITHOUT_X(host);
+    LiveFrame f(host);
+    auto* button = f.add(new COnOffButton(CRect(20, 20, 60, 40), &f.listener, 11, nullptr));
+    ASSERT_TRUE(f.frame->isWindowOpen());
+    host.click(f.frame->getWindowId(), 30, 30);
+    EXPECT_TRUE(f.waitLocked([&] { return button->getValue() == 1.0f; }));
+    EXPECT_TRUE(f.waitLocked([&] { return f.listener.events.size() == 3; }));
+}
+
+TEST(X11Frame, RealDragTracksAKnobUntilRelease) {
+    HostWindow host;
+    TQ_SKIP_WITHOUT_X(host);
+    LiveFrame f(host);
+    auto* knob = f.add(new CKnob(CRect(100, 50, 140, 90), &f.listener, 12, nullptr));
+    f.locked([&] {
+        knob->setValue(0.5f);
+        return 0;
+    });
+    const auto win = f.frame->getWindowId();
+    host.moveTo(win, 120, 70);
+    host.press(1);
+    ASSERT_TRUE(f.waitLocked([&] { return f.frame->getCapturedView() == knob; }));
+    host.moveTo(win, 120, 30);  // 40 px up, beyond the knob: still captured
+    EXPECT_TRUE(f.waitLocked([&] { return knob->getValue() > 0.69f; }));
+    host.release(1);
+    EXPECT_TRUE(f.waitLocked(
+        [&] { return !f.listener.events.empty() && f.listener.events.back() == "end 12"; }));
+    EXPECT_NEAR(f.locked([&] { return knob->getValue(); }), 0.7f, 1e-4);
+}
+
+TEST(X11Frame, TextEditTakesTheKeyboardAndGivesItBack) {
+    HostWindow host;
+    TQ_SKIP_WITHOUT_X(host);
+    LiveFrame f(host);
+    auto* edit = f.add(new CTextEdit(CRect(10, 10, 150, 30), &f.listener, 13, "0.0"));
+    const ::Window before = focusedWindow(host.display());
+    host.click(f.frame->getWindowId(), 20, 20);
+    ASSERT_TRUE(f.waitLocked([&] { return edit->isEditing(); }));
+    ASSERT_TRUE(waitFor([&] { return focusedWindow(host.display()) == f.frame->getWindowId(); }));
+    host.typeText("-4.5");
+    host.typeKey(XK_BackSpace);
+    host.typeText("25");
+    host.typeKey(XK_Return);
+    EXPECT_TRUE(f.waitLocked([&] { return !edit->isEditing(); }));
+    EXPECT_STREQ(f.locked([&] { return std::string(edit->getText()); }).c_str(), "-4.25");
+    EXPECT_TRUE(f.waitLocked([&] {
+        return std::find(f.listener.events.begin(), f.listener.events.end(), "changed 13") !=
+               f.listener.events.end();
+    }));
+    EXPECT_TRUE(waitFor([&] { return focusedWindow(host.display()) == before; }));
+}
+
+TEST(X11Frame, TextEditEscapeCancels) {
+    HostWindow host;
+    TQ_SKIP_WITHOUT_X(host);
+    LiveFrame f(host);
+    auto* edit = f.add(new CTextEdit(CRect(10, 10, 150, 30), &f.listener, 13, "keep"));
+    host.click(f.frame->getWindowId(), 20, 20);
+    ASSERT_TRUE(f.waitLocked([&] { return edit->isEditing(); }));
+    ASSERT_TRUE(waitFor([&] { return focusedWindow(host.display()) == f.frame->getWindowId(); }));
+    host.typeText("gone");
+    host.typeKey(XK_Escape);
+    EXPECT_TRUE(f.waitLocked([&] { return !edit->isEditing(); }));
+    EXPECT_STREQ(f.locked([&] { return std::string(edit->getText()); }).c_str(), "keep");
+}
+
+TEST(X11Frame, PopupMenuChoiceWithTheMouse) {
+    HostWindow host;
+    TQ_SKIP_WITHOUT_X(host);
+    LiveFrame f(host);
+    auto* menu = f.add(new COptionMenu(CRect(40, 60, 140, 76), &f.listener, 1012));
+    f.locked([&] {
+        menu->addEntry("first");
+        menu->addEntry("-");
+        menu->addEntry("second");
+        menu->addEntry("third");
+        return 0;
+    });
+    const auto win = f.frame->getWindowId();
+    host.click(win, 50, 65);
+    ASSERT_TRUE(f.waitLocked([&] { return menu->isPopupOpen(); }));
+    // The pop-up sits at the control's top-left; rows are 18 px, the separator 7.
+    const int rowOfThird = 1 + 18 + 7 + 18 + 9;
+    host.moveTo(win, 60, 60 + rowOfThird);
+    host.press(1);
+    host.release(1);
+    EXPECT_TRUE(f.waitLocked([&] { return !menu->isPopupOpen(); }));
+    EXPECT_EQ(f.locked([&] { return menu->getCurrent(); }), 3);
+    EXPECT_EQ(f.locked([&] { return menu->getCurrentIndex(false); }), 2);
+    EXPECT_EQ(f.locked([&] { return f.listener.events; }),
+              std::vector<std::string>{"changed 1012"});
+}
+
+TEST(X11Frame, PopupMenuChoiceWithTheKeyboardAndCancelOutside) {
+    HostWindow host;
+    TQ_SKIP_WITHOUT_X(host);
+    LiveFrame f(host);
+    auto* menu = f.add(new COptionMenu(CRect(40, 60, 140, 76), &f.listener, 1012));
+    f.locked([&] {
+        for (const char* t : {"a", "-", "b", "c"}) menu->addEntry(t);
+        return 0;
+    });
+    const auto win = f.frame->getWindowId();
+    host.click(win, 50, 65);
+    ASSERT_TRUE(f.waitLocked([&] { return menu->isPopupOpen(); }));
+    host.typeKey(XK_Down);
+    host.typeKey(XK_Return);
+    EXPECT_TRUE(f.waitLocked([&] { return !menu->isPopupOpen(); }));
+    EXPECT_EQ(f.locked([&] { return menu->getCurrent(); }), 2);
+    host.click(win, 50, 65);
+    ASSERT_TRUE(f.waitLocked([&] { return menu->isPopupOpen(); }));
+    host.click(win, 290, 190);  // outside the pop-up
+    EXPECT_TRUE(f.waitLocked([&] { return !menu->isPopupOpen(); }));
+    EXPECT_EQ(f.locked([&] { return menu->getCurrent(); }), 2);
+    EXPECT_EQ(f.locked([&] { return f.listener.events.size(); }), 1u);
+}
+
+TEST(X11Frame, ScreenshotMatchesTheInMemoryRendering) {
+    HostWindow host;
+    TQ_SKIP_WITHOUT_X(host);
+    const int w = 240;
+    const int h = 160;
+    LiveFrame f(host, w, h);
+    ASSERT_TRUE(f.frame->isWindowOpen());
+    f.locked([&] {
+        f.frame->setBackgroundColor(CColor{30, 60, 90, 255});
+        return 0;
+    });
+    f.add(new ProbeView(CRect(10, 10, 80, 60), kRedCColor));
+    f.add(new ProbeView(CRect(50, 40, 120, 100), CColor{10, 200, 30, 255}));
+    auto* label = f.add(new CTextLabel(CRect(20, 110, 220, 140), "Tarvel Quolt 0.5 dB"));
+    f.locked([&] {
+        label->setFontColor(kWhiteCColor);
+        label->setBackColor(CColor{50, 50, 50, 255});
+        return 0;
+    });
+    cairo_surface_t* expected = renderFrameToImage(f.frame);
+    ASSERT_NE(expected, nullptr);
+    const auto win = f.frame->getWindowId();
+    EXPECT_TRUE(waitFor([&] { return countMismatches(host.display(), win, expected, w, h) == 0; }))
+        << countMismatches(host.display(), win, expected, w, h) << " pixels differ";
+    cairo_surface_destroy(expected);
+}
+
+TEST(X11Frame, TimerDrivesIdleAndRedrawWithoutHostCalls) {
+    HostWindow host;
+    TQ_SKIP_WITHOUT_X(host);
+    LiveFrame f(host, 100, 100);
+    auto* probe = f.add(new ProbeView(CRect(0, 0, 20, 20), kRedCColor));
+    EXPECT_TRUE(waitFor([&] { return f.editor.timerCalls >= 3; }));
+    const int draws = f.locked([&] { return probe->draws; });
+    f.locked([&] {
+        probe->color = kBlueCColor;
+        probe->setDirty(true);  // what an editor's setParameter does from a host thread
+        return 0;
+    });
+    EXPECT_TRUE(f.waitLocked([&] { return probe->draws > draws && !probe->isDirty(); }));
+    XImage* shot = nullptr;
+    EXPECT_TRUE(waitFor([&] {
+        if (shot != nullptr) XDestroyImage(shot);
+        shot = XGetImage(host.display(), f.frame->getWindowId(), 5, 5, 1, 1, AllPlanes, ZPixmap);
+        return shot != nullptr && (XGetPixel(shot, 0, 0) & 0xFFFFFF) == 0x0000FF;
+    }));
+    if (shot != nullptr) XDestroyImage(shot);
+}
+
+TEST(X11Frame, HostIdleAndKeysFromAnotherThreadAreSerialised) {
+    HostWindow host;
+    TQ_SKIP_WITHOUT_X(host);
+    LiveFrame f(host, 100, 100);
+    auto* knob = f.add(new CKnob(CRect(0, 0, 40, 40), &f.listener, 3, nullptr));
+    f.locked([&] {
+        knob->setWheelInc(0.001f);
+        knob->setValue(0.0f);
+        f.frame->setFocusView(knob);
+        return 0;
+    });
+    std::thread hostThread([&] {
+        for (int i = 0; i < 200; ++i) {
+            VstKeyCode up;
+            up.virt = vst::VKEY_UP;
+            f.frame->onKeyDown(up);
+            f.frame->idle();
+        }
+    });
+    hostThread.join();
+    EXPECT_NEAR(f.locked([&] { return knob->getValue(); }), 0.2f, 1e-3);
+}
+
+namespace {
+
+// An X server of our own that the test can kill.
+struct PrivateServer {
+    PrivateServer() {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        pid = fork();
+        if (pid == 0) {
+            close(fds[0]);
+            const std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "320x240x24",
+                   "-nolisten", "tcp", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        char buffer[32] = {};
+        ssize_t got = 0;
+        do {
+            got = read(fds[0], buffer, sizeof buffer - 1);
+        } while (got < 0 && errno == EINTR);
+        if (got > 0) name = ":" + std::to_string(std::atoi(buffer));
+        readEnd = fds[0];  // kept open: the server may write more
+    }
+    ~PrivateServer() {
+        stop();
+        if (readEnd >= 0) close(readEnd);
+    }
+    void stop() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+            pid = -1;
+        }
+    }
+    pid_t pid = -1;
+    int readEnd = -1;
+    std::string name;
+};
+
+}  // namespace
+
+TEST(X11FrameBadServer, ServerThatGoesAwayLeavesTheHostRunning) {
+    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
+    PrivateServer server;
+    if (server.name.empty()) GTEST_SKIP() << "cannot start a private Xvfb";
+    Display* display = XOpenDisplay(server.name.c_str());
+    ASSERT_NE(display, nullptr);
+    const ::Window parent =
+        XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 200, 200, 0, 0, 0);
+    XMapWindow(display, parent);
+    XSetCloseDownMode(display, RetainPermanent);  // the parent outlives our connection
+    XSync(display, False);
+    XCloseDisplay(display);
+
+    setFrameDisplayName(server.name.c_str());
+    auto* frame = new CFrame(CRect(0, 0, 100, 100), reinterpret_cast<void*>(parent), nullptr);
+    setFrameDisplayName(nullptr);
+    ASSERT_TRUE(frame->isWindowOpen());
+    auto* probe = new ProbeView(CRect(0, 0, 50, 50));
+    frame->addView(probe);
+    probe->forget();
+    server.stop();
+    // Keep giving the frame work while its connection is broken.
+    for (int i = 0; i < 20; ++i) {
+        {
+            std::unique_lock<std::recursive_timed_mutex> lock(frame->getViewLock());
+            probe->setDirty(true);
+        }
+        frame->idle();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    frame->forget();  // returns, and this process is still alive
+    SUCCEED();
+}
+
+TEST(X11FrameUnload, UnloadRightAfterCloseLeavesNoThreadBehind) {
+    HostWindow host;
+    TQ_SKIP_WITHOUT_X(host);
+    const int threadsBefore = countThreads();
+    const XErrorHandler handlerBefore = XSetErrorHandler(nullptr);
+    XSetErrorHandler(handlerBefore);
+    for (int round = 0; round < 3; ++round) {
+        void* module = dlopen(TQ_GUI_TEST_MODULE, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(module, nullptr) << dlerror();
+        auto open = reinterpret_cast<void* (*)(unsigned long)>(dlsym(module, "tqTestOpenFrame"));
+        auto isOpen = reinterpret_cast<int (*)(void*)>(dlsym(module, "tqTestFrameIsOpen"));
+        auto close = reinterpret_cast<void (*)(void*)>(dlsym(module, "tqTestCloseFrame"));
+        ASSERT_TRUE(open != nullptr && isOpen != nullptr && close != nullptr);
+        void* frame = open(host.window());
+        EXPECT_EQ(isOpen(frame), 1);
+        EXPECT_EQ(countThreads(), threadsBefore + 1);
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(120));  // let the timer and painting run
+        close(frame);
+        EXPECT_EQ(dlclose(module), 0);
+        EXPECT_EQ(countThreads(), threadsBefore);
+        XSync(host.display(), False);
+        EXPECT_TRUE(host.children().empty());
+    }
+    const XErrorHandler handlerAfter = XSetErrorHandler(nullptr);
+    XSetErrorHandler(handlerAfter);
+    EXPECT_EQ(handlerAfter, handlerBefore);  // nothing of the module stays installed
+}
