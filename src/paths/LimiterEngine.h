@@ -289,8 +289,9 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
             Value::both(link) * Value::both(linked) + Value::both(1.0 - link) * peaks;
 
         // 10. Smoother bank. The order switch is tested once, outside the stage loops, so
-        // both loops unroll and keep the sixteen stage values in registers.
-        Value bank = Value::both(1.0);
+        // both loops unroll and keep the sixteen stage values in registers. The bank
+        // envelope is reduced pairwise (max is exact, so the order does not matter) to
+        // keep the chain from the stages to the gain short.
         if (secondOrder) {
 #pragma GCC unroll 8
             for (int i = 0; i < kStages; ++i) {
@@ -300,7 +301,6 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
                 stage1[i] = guard(stage1[i] + rate1 * (level - stage1[i]));
                 const Value rate2 = selectGreater(stage1[i], stage2[i], attack, release);
                 stage2[i] = guard(stage2[i] + rate2 * (stage1[i] - stage2[i]));
-                bank = max(bank, stage2[i]);
             }
         } else {
 #pragma GCC unroll 8
@@ -310,9 +310,11 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
                 const Value rate1 = selectGreaterEqual(level, stage1[i], attack, release);
                 stage1[i] = guard(stage1[i] + rate1 * (level - stage1[i]));
                 stage2[i] = stage1[i];
-                bank = max(bank, stage2[i]);
             }
         }
+        const Value bank = max(max(max(max(stage2[0], stage2[1]), max(stage2[2], stage2[3])),
+                                   max(max(stage2[4], stage2[5]), max(stage2[6], stage2[7]))),
+                               Value::both(1.0));
 
         // 11. Transient envelope: window maximum over N frames, block-convolved with
         // the kernel. Mathematically it is at least the detector value of the frame whose
