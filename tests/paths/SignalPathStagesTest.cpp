@@ -95,6 +95,30 @@ TEST(SignalPathStages, CalibrationWritesNoiseAndLeavesTheEngineWhereItWas) {
     }
 }
 
+TEST(SignalPathStages, FlavoursAgreeWithRequantizationAndMeters) {
+    testing::EngineSetup setup;
+    setup.drive = 4.0;
+    setup.oversample = true;
+    EngineRig scalar(Flavour::Scalar, setup);
+    EngineRig paired(Flavour::Paired, setup);
+    for (EngineRig* rig : {&scalar, &paired}) {
+        rig->parameters().quantize = true;
+        rig->parameters().bits = 2;
+        rig->parameters().noiseShapeSet = selectNoiseShapeSet(2, 44100, kNoiseShapeOff);
+        rig->parameters().meterOvs = true;
+    }
+    const StereoSignal in = testing::loudNoise(5000, 1.0, 50);
+    const StereoSignal a = scalar.run(in, 300);
+    const StereoSignal b = paired.run(in, 300);
+    EXPECT_EQ(a.left, b.left);
+    EXPECT_EQ(a.right, b.right);
+    float ma[10];
+    float mb[10];
+    scalar.path().fetchMeters(ma);
+    paired.path().fetchMeters(mb);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(ma[i], mb[i]) << i;
+}
+
 TEST(SignalPathStages, AutoOutMovesTheOutputGainTowardsTheInverseDrive) {
     testing::EngineSetup setup;
     setup.drive = 0.5;
