@@ -17,7 +17,10 @@ constexpr auto kLockWait = std::chrono::milliseconds(1000);
 constexpr int kMinimumRate = 5000;
 constexpr int kMaximumRate = 200000;
 constexpr int kFallbackRate = 44100;
+// Value texts are cut at 12 characters; names are written whole ("DetectorOrder"
+// has 13).
 constexpr int kTextLimit = 12;
+constexpr int kNameLimit = 31;
 
 // Host rates outside 5000..200000 Hz, and rates that are not numbers, run as 44100 Hz.
 int effectiveRate(float hostRate) {
@@ -301,7 +304,7 @@ float Plugin::getParameter(vst::int32 index) {
 
 void Plugin::getParameterName(vst::int32 index, char* text) {
     const char* name = tq::parameterName(index);
-    if (name != nullptr) copyHostString(text, name, kTextLimit);
+    if (name != nullptr) copyHostString(text, name, kNameLimit);
 }
 
 void Plugin::getParameterLabel(vst::int32 index, char* text) {

@@ -108,6 +108,7 @@ TEST_F(LoadedPlugin, TextOpcodes) {
     EXPECT_EQ(text(vst::effGetVendorString).size(), 16u);
     EXPECT_EQ(dispatch(vst::effGetEffectName, 0, 0, nullptr), 0);  // no buffer, no answer
     EXPECT_EQ(text(vst::effGetParamName, 5), "L/R Link");
+    EXPECT_EQ(text(vst::effGetParamName, 7), "DetectorOrder");
     EXPECT_EQ(text(vst::effGetParamName, 22), "dummy");
     EXPECT_EQ(text(vst::effGetParamName, 25), "resvd-vid");
     EXPECT_EQ(text(vst::effGetParamLabel, 0), "dB");
