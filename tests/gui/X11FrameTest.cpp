@@ -11,6 +11,7 @@
 #include <X11/keysym.h>
 #include <dlfcn.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -398,4 +399,59 @@ TEST(X11FrameUnload, UnloadRightAfterCloseLeavesNoThreadBehind) {
     const XErrorHandler handlerAfter = XSetErrorHandler(nullptr);
     XSetErrorHandler(handlerAfter);
     EXPECT_EQ(handlerAfter, handlerBefore);  // nothing of the module stays installed
+}
+
+namespace {
+// Runs a load dialog on a press, as the preset panel's load button does.
+class LoadButton : public CControl {
+  public:
+    explicit LoadButton(const CRect& r) : CControl(r) {}
+    CMouseEventResult onMouseDown(CPoint&, const CButtonState&) override {
+        char buffer[1024] = {};
+        VstFileSelect select;
+        std::snprintf(select.title, sizeof select.title, "Load");
+        select.initialPath = directory.c_str();
+        select.returnPath = buffer;
+        select.sizeReturnPath = sizeof buffer;
+        answer = CFileSelector(getFrame()).run(&select);
+        chosen = buffer;
+        ran = true;
+        return kMouseDownEventHandledButDontNeedMovedOrUpEvents;
+    }
+    std::string directory;
+    std::string chosen;
+    int answer = -1;
+    bool ran = false;
+};
+}  // namespace
+
+TEST(X11FileSelector, OwnPathBoxWhenNoDialogToolExists) {
+    HostWindow host;
+    TQ_SKIP_WITHOUT_X(host);
+    CFileSelector::setDialogTools({"/nonexistent/zenity"});
+    const std::string dir = std::string(TQ_BINARY_DIR) + "/gui_path_box";
+    mkdir(dir.c_str(), 0755);
+    FILE* file = std::fopen((dir + "/a.tvp").c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fclose(file);
+    LiveFrame f(host);
+    auto* button = f.add(new LoadButton(CRect(0, 0, 50, 50)));
+    button->directory = dir;
+    host.click(f.frame->getWindowId(), 10, 10);
+    // The box is modal on the frame's thread (which holds the view lock meanwhile);
+    // type once it has grabbed the keyboard.
+    Display* d = host.display();
+    EXPECT_TRUE(waitFor([&] {
+        const int result = XGrabKeyboard(d, DefaultRootWindow(d), False, GrabModeAsync,
+                                         GrabModeAsync, CurrentTime);
+        if (result == GrabSuccess) XUngrabKeyboard(d, CurrentTime);
+        XSync(d, False);
+        return result == AlreadyGrabbed;
+    }));
+    host.typeText("a.tvp");
+    host.typeKey(XK_Return);
+    EXPECT_TRUE(f.waitLocked([&] { return button->ran; }));
+    EXPECT_EQ(f.locked([&] { return button->answer; }), 1);
+    EXPECT_EQ(f.locked([&] { return button->chosen; }), dir + "/a.tvp");
+    CFileSelector::setDialogTools({"zenity", "kdialog"});
 }

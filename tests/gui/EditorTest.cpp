@@ -1,0 +1,216 @@
+// AEffGUIEditor: rectangle, open/close, idle with its re-entry flag, keys,
+// edit gestures reaching the host; key translation from X.
+#include <X11/keysym.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <set>
+
+#include "gui/FrameWindow.h"
+#include "gui/GuiTestSupport.h"
+#include "host/AudioEffectX.h"
+
+using namespace VSTGUI;
+using namespace guitest;
+
+namespace {
+
+std::mutex hostCallsMutex;
+std::vector<std::pair<int, int>> hostCalls;  // opcode, index
+
+vst::intptr recordingHost(vst::AEffect*, vst::int32 opcode, vst::int32 index, vst::intptr, void*,
+                          float) {
+    std::lock_guard<std::mutex> lock(hostCallsMutex);
+    hostCalls.emplace_back(opcode, index);
+    return 0;
+}
+
+class TestEffect : public AudioEffectX {
+  public:
+    TestEffect() : AudioEffectX(recordingHost, 1, 4) {}
+};
+
+// A view that records the thread it is drawn on and can re-enter the editor's idle.
+class ThreadProbe : public CView {
+  public:
+    explicit ThreadProbe(const CRect& r) : CView(r) {}
+    void draw(CDrawContext* context) override {
+        ++draws;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            threads.insert(std::this_thread::get_id());
+        }
+        if (reenter != nullptr) reenter->idle();
+        context->setFillColor(kGreenCColor);
+        context->drawRect(size_, kDrawFilled);
+        setDirty(false);
+    }
+    std::atomic<int> draws{0};
+    std::mutex mutex;
+    std::set<std::thread::id> threads;
+    AEffEditor* reenter = nullptr;
+};
+
+class TestEditor : public AEffGUIEditor {
+  public:
+    explicit TestEditor(AudioEffect* effect) : AEffGUIEditor(effect) {
+        rect_.top = 0;
+        rect_.left = 0;
+        rect_.bottom = 100;
+        rect_.right = 200;
+    }
+    bool open(void* parent) override {
+        AEffGUIEditor::open(parent);
+        frame = new CFrame(CRect(0, 0, rect_.right, rect_.bottom), parent, this);
+        probe = new ThreadProbe(CRect(0, 0, 20, 20));
+        frame->addView(probe);
+        probe->forget();
+        return parent == nullptr || frame->isWindowOpen();
+    }
+    void close() override {
+        probe = nullptr;
+        AEffGUIEditor::close();
+    }
+    void idle() override {
+        ++idles;
+        AEffGUIEditor::idle();
+    }
+    ThreadProbe* probe = nullptr;
+    std::atomic<int> idles{0};
+};
+
+}  // namespace
+
+TEST(GuiEditor, RectangleIsAnsweredBeforeOpen) {
+    TestEffect effect;
+    auto* editor = new TestEditor(&effect);
+    effect.setEditor(editor);
+    vst::ERect* rect = nullptr;
+    EXPECT_EQ(effect.dispatcher(vst::effEditGetRect, 0, 0, &rect, 0), 1);
+    ASSERT_NE(rect, nullptr);
+    EXPECT_EQ(rect->right, 200);
+    EXPECT_EQ(rect->bottom, 100);
+    EXPECT_FALSE(editor->getRect(nullptr));
+}
+
+TEST(GuiEditor, HeadlessIdleRedrawsAndDoesNotReenter) {
+    TestEffect effect;
+    auto* editor = new TestEditor(&effect);
+    effect.setEditor(editor);
+    ASSERT_TRUE(editor->open(nullptr));
+    editor->probe->reenter = editor;
+    editor->probe->setDirty(true);
+    editor->idle();
+    EXPECT_EQ(editor->probe->draws, 1);
+    EXPECT_EQ(editor->idles, 2);  // the nested call came in and did nothing
+    editor->idle();
+    EXPECT_EQ(editor->probe->draws, 1);  // nothing dirty
+    editor->close();
+    EXPECT_EQ(editor->getFrame(), nullptr);
+    editor->idle();  // after close: harmless
+}
+
+TEST(GuiEditor, KeysAreHandledWhenTheFrameUsesThem) {
+    TestEffect effect;
+    auto* editor = new TestEditor(&effect);
+    effect.setEditor(editor);
+    editor->open(nullptr);
+    VstKeyCode key;
+    key.virt = vst::VKEY_UP;
+    EXPECT_FALSE(editor->onKeyDown(key));
+    auto* knob = new CKnob(CRect(30, 0, 60, 30), nullptr, 1, nullptr);
+    editor->getFrame()->addView(knob);
+    knob->forget();
+    editor->getFrame()->setFocusView(knob);
+    EXPECT_TRUE(editor->onKeyDown(key));
+    EXPECT_FLOAT_EQ(knob->getValue(), 0.1f);
+    EXPECT_FALSE(editor->onKeyUp(key));
+    editor->close();
+    EXPECT_FALSE(editor->onKeyDown(key));
+}
+
+TEST(GuiEditor, EditGesturesReachTheHost) {
+    {
+        std::lock_guard<std::mutex> lock(hostCallsMutex);
+        hostCalls.clear();
+    }
+    TestEffect effect;
+    auto* editor = new TestEditor(&effect);
+    effect.setEditor(editor);
+    editor->open(nullptr);
+    auto* control = new CControl(CRect(0, 0, 5, 5), nullptr, 3);
+    editor->getFrame()->addView(control);
+    control->forget();
+    control->checkDefaultValue(kLButton | kControl);
+    std::lock_guard<std::mutex> lock(hostCallsMutex);
+    EXPECT_EQ(hostCalls, (std::vector<std::pair<int, int>>{{vst::audioMasterBeginEdit, 3},
+                                                           {vst::audioMasterEndEdit, 3}}));
+}
+
+TEST(GuiEditor, KnobModeIsStored) {
+    TestEffect effect;
+    TestEditor editor(&effect);
+    EXPECT_TRUE(editor.setKnobMode(2));
+    EXPECT_EQ(getGlobalKnobMode(), 2);
+    setGlobalKnobMode(0);
+}
+
+TEST(GuiEditorX11, TimerDrivesIdleAndHostIdleNeverDrawsOnTheHostThread) {
+    HostWindow host;
+    TQ_SKIP_WITHOUT_X(host);
+    const int threadsBefore = countThreads();
+    TestEffect effect;
+    auto* editor = new TestEditor(&effect);
+    effect.setEditor(editor);
+    ASSERT_EQ(effect.dispatcher(vst::effEditOpen, 0, 0, host.parentHandle(), 0), 1);
+    EXPECT_TRUE(waitFor([&] { return editor->idles >= 3; }));  // no host idle was sent
+    for (int i = 0; i < 50; ++i) {
+        {
+            std::unique_lock<std::recursive_timed_mutex> lock(editor->getFrame()->getViewLock());
+            editor->probe->setDirty(true);
+        }
+        effect.dispatcher(vst::effEditIdle, 0, 0, nullptr, 0);
+    }
+    EXPECT_TRUE(waitFor([&] { return editor->probe->draws >= 2; }));
+    {
+        std::lock_guard<std::mutex> lock(editor->probe->mutex);
+        EXPECT_EQ(editor->probe->threads.count(std::this_thread::get_id()), 0u);
+        EXPECT_EQ(editor->probe->threads.size(), 1u);
+    }
+    effect.dispatcher(vst::effEditClose, 0, 0, nullptr, 0);
+    EXPECT_EQ(countThreads(), threadsBefore);
+    EXPECT_TRUE(host.children().empty());
+    // Open again after close: every open builds anew.
+    ASSERT_EQ(effect.dispatcher(vst::effEditOpen, 0, 0, host.parentHandle(), 0), 1);
+    effect.dispatcher(vst::effEditClose, 0, 0, nullptr, 0);
+}
+
+TEST(X11KeyTranslation, KeysymsBecomeVirtualKeysAndCharacters) {
+    VstKeyCode k = translateX11Key(XK_Return, "\r", 0);
+    EXPECT_EQ(k.virt, vst::VKEY_RETURN);
+    EXPECT_EQ(k.character, 0);
+    k = translateX11Key(XK_a, "a", 1 /* ShiftMask */);
+    EXPECT_EQ(k.virt, 0);
+    EXPECT_EQ(k.character, 'a');
+    EXPECT_EQ(k.modifier, vst::MODIFIER_SHIFT);
+    k = translateX11Key(XK_ISO_Left_Tab, "", 1);
+    EXPECT_EQ(k.virt, vst::VKEY_TAB);
+    k = translateX11Key(XK_F5, "", 0);
+    EXPECT_EQ(k.virt, vst::VKEY_F5);
+    k = translateX11Key(XK_KP_7, "7", 0);
+    EXPECT_EQ(k.virt, vst::VKEY_NUMPAD7);
+    EXPECT_EQ(k.character, '7');
+    k = translateX11Key(XK_space, " ", 0);
+    EXPECT_EQ(k.virt, vst::VKEY_SPACE);
+    EXPECT_EQ(k.character, ' ');
+    k = translateX11Key(XK_eacute, "\xe9", 0);
+    EXPECT_EQ(k.character, 0xE9);
+    k = translateX11Key(XK_Left, "", 4 /* ControlMask */);
+    EXPECT_EQ(k.virt, vst::VKEY_LEFT);
+    EXPECT_EQ(k.modifier, vst::MODIFIER_CONTROL);
+    k = translateX11Key(XK_BackSpace, "\b", 0);
+    EXPECT_EQ(k.virt, vst::VKEY_BACK);
+    EXPECT_EQ(k.character, 0);  // no control characters as text
+    EXPECT_EQ(translateX11Modifiers(1 | 4 | 8), kShift | kControl | kAlt);
+}
