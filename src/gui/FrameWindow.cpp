@@ -175,6 +175,36 @@ CButtonState heldButtons(unsigned int state) {
     return b;
 }
 
+// Visuals whose pixels are cairo's ARGB32 words: 24- or 32-bit TrueColor with
+// red, green and blue in bits 23..16, 15..8, 7..0. Those get the image with a
+// plain XPutImage; anything else goes through cairo's Xlib backend.
+bool isDirectVisual(const XWindowAttributes& attributes) {
+    const Visual* v = attributes.visual;
+    return v != nullptr && v->c_class == TrueColor &&
+           (attributes.depth == 24 || attributes.depth == 32) && v->red_mask == 0xFF0000 &&
+           v->green_mask == 0x00FF00 && v->blue_mask == 0x0000FF;
+}
+
+// Copies `area` of `image` to the same place of `window`.
+void putImageArea(Display* display, Window window, GC gc, const XWindowAttributes& attributes,
+                  cairo_surface_t* image, const CRect& area) {
+    cairo_surface_flush(image);
+    const int width = cairo_image_surface_get_width(image);
+    const int height = cairo_image_surface_get_height(image);
+    XImage* ximage = XCreateImage(
+        display, attributes.visual, static_cast<unsigned>(attributes.depth), ZPixmap, 0,
+        reinterpret_cast<char*>(cairo_image_surface_get_data(image)), static_cast<unsigned>(width),
+        static_cast<unsigned>(height), 32, cairo_image_surface_get_stride(image));
+    if (ximage == nullptr) return;
+    // cairo's words are in this machine's byte order; Xlib swaps if the server's differs.
+    const std::uint32_t probe = 1;
+    ximage->byte_order = *reinterpret_cast<const unsigned char*>(&probe) == 1 ? LSBFirst : MSBFirst;
+    XPutImage(display, window, gc, ximage, area.left, area.top, area.left, area.top,
+              static_cast<unsigned>(area.width()), static_cast<unsigned>(area.height()));
+    ximage->data = nullptr;  // cairo's memory
+    XDestroyImage(ximage);
+}
+
 }  // namespace
 
 CButtonState translateX11Modifiers(unsigned int state) {
@@ -397,9 +427,14 @@ bool FrameWindow::createWindow(unsigned long parent, CCoord width, CCoord height
     XSync(display, False);
     if (takeFailure(display)) return false;
 
-    XWindowAttributes own;
-    if (XGetWindowAttributes(display, window, &own) == 0 || takeFailure(display)) return false;
-    windowSurface_ = cairo_xlib_surface_create(display, window, own.visual, width_, height_);
+    auto* own = new XWindowAttributes{};
+    windowAttributes_ = own;
+    if (XGetWindowAttributes(display, window, own) == 0 || takeFailure(display)) return false;
+    if (isDirectVisual(*own)) {
+        windowGC_ = XCreateGC(display, window, 0, nullptr);
+    } else {
+        windowSurface_ = cairo_xlib_surface_create(display, window, own->visual, width_, height_);
+    }
     windowId_ = window;
     return true;
 }
@@ -415,8 +450,12 @@ void FrameWindow::destroyWindow() {
 #if defined(__SANITIZE_ADDRESS__)
         __lsan_ignore_object(display);
         if (windowSurface_ != nullptr) __lsan_ignore_object(windowSurface_);
+        if (windowGC_ != nullptr) __lsan_ignore_object(windowGC_);
 #endif
         windowSurface_ = nullptr;
+        windowGC_ = nullptr;
+        delete static_cast<XWindowAttributes*>(windowAttributes_);
+        windowAttributes_ = nullptr;
         window_ = 0;
         windowId_ = 0;
         display_ = nullptr;
@@ -426,7 +465,11 @@ void FrameWindow::destroyWindow() {
         cairo_surface_destroy(static_cast<cairo_surface_t*>(windowSurface_));
         windowSurface_ = nullptr;
     }
+    delete static_cast<XWindowAttributes*>(windowAttributes_);
+    windowAttributes_ = nullptr;
     if (display == nullptr) return;
+    if (windowGC_ != nullptr) XFreeGC(display, static_cast<GC>(windowGC_));
+    windowGC_ = nullptr;
     {
         if (haveFocus_) {
             focusRequest_ = 2;
@@ -495,6 +538,9 @@ void FrameWindow::runLoop(PopupClient* modalClient) {
                 popup_ = nullptr;
                 popupWindow_ = 0;
                 popupSurface_ = nullptr;  // left behind with the dead connection
+                popupGC_ = nullptr;
+                delete static_cast<XWindowAttributes*>(popupAttributes_);
+                popupAttributes_ = nullptr;
                 client->popupClosed();
             }
             nextTick_ = std::chrono::steady_clock::now() + std::chrono::hours(1);
@@ -528,9 +574,15 @@ void FrameWindow::paintWindow() {
     // Also what another thread painted into the image (a headless render).
     const CRect damage = frame_.takePaintedArea();
     if (damage.isEmpty()) return;
-    auto* target = static_cast<cairo_surface_t*>(windowSurface_);
     cairo_surface_t* image = frame_.getImage();
-    if (target == nullptr || image == nullptr) return;
+    if (image == nullptr) return;
+    if (windowGC_ != nullptr) {
+        putImageArea(asDisplay(display_), window_, static_cast<GC>(windowGC_),
+                     *static_cast<XWindowAttributes*>(windowAttributes_), image, damage);
+        return;
+    }
+    auto* target = static_cast<cairo_surface_t*>(windowSurface_);
+    if (target == nullptr) return;
     cairo_t* cr = cairo_create(target);
     cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
     cairo_set_source_surface(cr, image, 0, 0);
@@ -707,10 +759,15 @@ bool FrameWindow::openPopup(PopupClient* client, const CPoint& whereInFrame) {
         if (popup != 0) XDestroyWindow(display, popup);
         return false;
     }
-    XWindowAttributes own;
-    XGetWindowAttributes(display, popup, &own);
-    popupSurface_ =
-        cairo_xlib_surface_create(display, popup, own.visual, popupWidth_, popupHeight_);
+    auto* own = new XWindowAttributes{};
+    popupAttributes_ = own;
+    XGetWindowAttributes(display, popup, own);
+    if (isDirectVisual(*own)) {
+        popupGC_ = XCreateGC(display, popup, 0, nullptr);
+    } else {
+        popupSurface_ =
+            cairo_xlib_surface_create(display, popup, own->visual, popupWidth_, popupHeight_);
+    }
     popupWindow_ = popup;
     popup_ = client;
     popupGrabbed_ = false;
@@ -745,6 +802,11 @@ void FrameWindow::closePopup() {
     if (popupSurface_ != nullptr && display != nullptr && !isDead(display))
         cairo_surface_destroy(static_cast<cairo_surface_t*>(popupSurface_));
     popupSurface_ = nullptr;
+    if (popupGC_ != nullptr && display != nullptr && !isDead(display))
+        XFreeGC(display, static_cast<GC>(popupGC_));
+    popupGC_ = nullptr;
+    delete static_cast<XWindowAttributes*>(popupAttributes_);
+    popupAttributes_ = nullptr;
     if (display != nullptr && !isDead(display)) {
         XUngrabPointer(display, CurrentTime);
         XUngrabKeyboard(display, CurrentTime);
@@ -757,20 +819,26 @@ void FrameWindow::closePopup() {
 }
 
 void FrameWindow::paintPopup() {
-    if (popup_ == nullptr || popupSurface_ == nullptr) return;
+    if (popup_ == nullptr || (popupSurface_ == nullptr && popupGC_ == nullptr)) return;
     cairo_surface_t* image =
         cairo_image_surface_create(CAIRO_FORMAT_ARGB32, popupWidth_, popupHeight_);
     {
         CDrawContext context(image);
         popup_->drawPopup(&context);
     }
-    auto* target = static_cast<cairo_surface_t*>(popupSurface_);
-    cairo_t* cr = cairo_create(target);
-    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-    cairo_set_source_surface(cr, image, 0, 0);
-    cairo_paint(cr);
-    cairo_destroy(cr);
-    cairo_surface_flush(target);
+    if (popupGC_ != nullptr) {
+        putImageArea(asDisplay(display_), popupWindow_, static_cast<GC>(popupGC_),
+                     *static_cast<XWindowAttributes*>(popupAttributes_), image,
+                     CRect(0, 0, popupWidth_, popupHeight_));
+    } else {
+        auto* target = static_cast<cairo_surface_t*>(popupSurface_);
+        cairo_t* cr = cairo_create(target);
+        cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+        cairo_set_source_surface(cr, image, 0, 0);
+        cairo_paint(cr);
+        cairo_destroy(cr);
+        cairo_surface_flush(target);
+    }
     cairo_surface_destroy(image);
 }
 

@@ -90,7 +90,9 @@ class FrameWindow {
     // Owned by the window thread.
     void* display_ = nullptr;  // Display*
     unsigned long window_ = 0;
-    void* windowSurface_ = nullptr;  // cairo_surface_t* on the window
+    void* windowSurface_ = nullptr;     // cairo_surface_t* on the window (other visuals)
+    void* windowGC_ = nullptr;          // GC for XPutImage (ARGB-compatible visuals)
+    void* windowAttributes_ = nullptr;  // XWindowAttributes* of the window
     CCoord width_ = 0;
     CCoord height_ = 0;
     bool mapped_ = false;
@@ -104,6 +106,8 @@ class FrameWindow {
     PopupClient* popup_ = nullptr;
     unsigned long popupWindow_ = 0;
     void* popupSurface_ = nullptr;
+    void* popupGC_ = nullptr;
+    void* popupAttributes_ = nullptr;
     CCoord popupWidth_ = 0;
     CCoord popupHeight_ = 0;
     bool popupGrabbed_ = false;

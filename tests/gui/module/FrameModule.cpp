@@ -17,7 +17,9 @@ class Swatch : public CView {
 
 extern "C" __attribute__((visibility("default"))) void* tqTestOpenFrame(unsigned long parent) {
     auto* frame = new CFrame(CRect(0, 0, 200, 120), reinterpret_cast<void*>(parent), nullptr);
-    frame->addView(new Swatch(CRect(10, 10, 60, 60)));
+    auto* swatch = new Swatch(CRect(10, 10, 60, 60));
+    frame->addView(swatch);
+    swatch->forget();
     return frame;
 }
 
