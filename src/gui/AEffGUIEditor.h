@@ -3,9 +3,12 @@
 //
 // Threads. The host calls open, close, idle and the key entries from its own
 // thread(s) [ui-thread]. The frame runs its own thread, which makes every X11
-// call and calls onFrameTimer -> idle() every 50 ms. idle() and the key entries
-// never draw on the host's thread: idle() there only asks the frame's thread
-// to run an idle pass; keys are handled under the frame's view lock.
+// call and calls onFrameTimer -> idle() every 50 ms and after each host idle.
+// idle() and the key entries never draw on the host's thread: idle() there
+// only asks the frame's thread to run the editor's idle; keys are handled
+// under the frame's view lock. A subclass whose idle does its own work (meters)
+// should begin with `if (!isOnFrameThread()) { AEffGUIEditor::idle(); return; }`,
+// and code that touches views from a host thread holds frame->getViewLock().
 #pragma once
 
 #include <atomic>

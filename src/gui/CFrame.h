@@ -54,7 +54,8 @@ class CFrame : public CViewContainer {
     void setEditor(VSTGUIEditorInterface* editor) { editor_ = editor; }
 
     // [frame thread or view lock] Repaints every dirty view. Called off the frame
-    // thread it only asks the frame's thread to do so.
+    // thread it only asks the frame's thread to run the editor's idle (which
+    // ends in this idle) as soon as it can.
     virtual void idle();
     // [any thread] Keys from the host (editKeyDown/Up) or the window: offered to
     // the focus view, then to the modal view; Tab moves the focus. kKeyHandled

@@ -553,7 +553,8 @@ void FrameWindow::runLoop(PopupClient* modalClient) {
             if (nextTick_ <= now) nextTick_ = now + kTimerPeriod;
             if (live_) frame_.platformTimer();
         }
-        if (idleRequested_.exchange(false) && live_) frame_.idle();
+        // A host's idle call from its own thread: the editor's idle runs here.
+        if (idleRequested_.exchange(false) && live_) frame_.platformTimer();
         if (live_) {
             repaintRequested_ = false;
             paintWindow();
