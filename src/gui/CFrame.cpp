@@ -11,6 +11,18 @@ namespace VSTGUI {
 namespace {
 constexpr auto kHostKeyWait = std::chrono::milliseconds(200);
 
+// try_lock_for through polling try_lock: the timed wait of libstdc++ goes
+// through pthread_mutex_clocklock, which ThreadSanitizer cannot see.
+bool lockWithin(std::unique_lock<std::recursive_timed_mutex>& lock,
+                std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!lock.try_lock()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    return true;
+}
+
 std::mutex displayNameMutex;
 std::string displayNameOverride;
 bool hasDisplayNameOverride = false;
@@ -223,7 +235,7 @@ bool CFrame::setModalView(CView* view) {
 std::int32_t CFrame::onKeyDown(VstKeyCode& key) {
     std::unique_lock<std::recursive_timed_mutex> lock(viewLock_, std::defer_lock);
     // A host thread must not stall behind a long pop-up; the key is then unused.
-    if (!lock.try_lock_for(kHostKeyWait)) return kKeyNotHandled;
+    if (!lockWithin(lock, kHostKeyWait)) return kKeyNotHandled;
     enterLive();
     std::int32_t result = kKeyNotHandled;
     if (focusView_ != nullptr) result = focusView_->onKeyDown(key);
@@ -237,7 +249,7 @@ std::int32_t CFrame::onKeyDown(VstKeyCode& key) {
 
 std::int32_t CFrame::onKeyUp(VstKeyCode& key) {
     std::unique_lock<std::recursive_timed_mutex> lock(viewLock_, std::defer_lock);
-    if (!lock.try_lock_for(kHostKeyWait)) return kKeyNotHandled;
+    if (!lockWithin(lock, kHostKeyWait)) return kKeyNotHandled;
     std::int32_t result = kKeyNotHandled;
     if (focusView_ != nullptr) result = focusView_->onKeyUp(key);
     if (result == kKeyNotHandled && modalView_ != nullptr) result = modalView_->onKeyUp(key);
