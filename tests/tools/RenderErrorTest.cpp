@@ -125,12 +125,6 @@ TEST_F(RenderErrorTest, WrongMagic) {
                   "tq-test-wrong-magic", "magic");
 }
 
-TEST_F(RenderErrorTest, OurPluginBeforeItCanBeCreated) {
-    if (!fileExists(TQ_PLUGIN_PATH)) GTEST_SKIP() << "the plug-in is not built";
-    if (realPluginLoads()) GTEST_SKIP() << "the plug-in loads now; its null entry is gone";
-    expectFailure({input_, output_}, "tarvel-quolt.so", "returned no effect");
-}
-
 TEST_F(RenderErrorTest, DoubleWithAFloatOnlyPlugin) {
     expectFailure({"--plugin", testPlugin("tq-test-float-only"), "--double", input_, output_},
                   "tq-test-float-only", "double");
