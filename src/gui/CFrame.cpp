@@ -151,6 +151,7 @@ void CFrame::paintDamage() {
         child->drawRect(&context, damage);
         child->setDirty(false);
     }
+    drawOverlays(&context, damage);
     if (activeTextEdit_ != nullptr) activeTextEdit_->drawEditBox(&context);
     cairo_surface_flush(image_);
     painted_.unite(damage);

@@ -107,6 +107,10 @@ class CFrame : public CViewContainer {
     void platformFocusLost();
     void platformTimer();
 
+    // Drawn after every view and before an open edit box, clipped to `update`
+    // (frame coordinates): a subclass's overlay (nothing by default).
+    virtual void drawOverlays(CDrawContext* /*context*/, const CRect& /*update*/) {}
+
     // Text edit box shown over its control; drawn after all views.
     void setActiveTextEdit(CTextEdit* edit);
     CTextEdit* getActiveTextEdit() const { return activeTextEdit_; }

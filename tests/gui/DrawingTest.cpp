@@ -267,3 +267,25 @@ TEST(FontBadInput, EightBitAndControlCharactersKeepTheContextUsable) {
     c.context.fillRect(CRect(0, 0, 1, 1));
     EXPECT_EQ(rgb(c.image, 0, 0), 0xFF0000u);
 }
+
+TEST(EmbeddedArtwork, FontStripsLoadByNumberAndByNameIgnoringCase) {
+#if __has_include("EmbeddedResources.h")
+    setResourceFinder(defaultResourceFinder());
+    for (int id : {137, 138}) {
+        CBitmap font(id);
+        EXPECT_EQ(font.getWidth(), 5) << id;
+        EXPECT_EQ(font.getHeight(), 1536) << id;
+    }
+    for (const char* name : {"bmp00158.png", "BMP00159.PNG", "Bmp00158.Png"}) {
+        CBitmap font(name);
+        EXPECT_EQ(font.getWidth(), 5) << name;
+        EXPECT_EQ(font.getHeight(), 1536) << name;
+    }
+    CBitmap missing(127);
+    EXPECT_EQ(missing.getWidth(), 0);
+    CBitmap unknown("bmp00160.png");
+    EXPECT_EQ(unknown.getHeight(), 0);
+#else
+    GTEST_SKIP() << "the artwork is not built into this tree";
+#endif
+}

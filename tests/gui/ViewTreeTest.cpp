@@ -290,3 +290,33 @@ TEST(HeadlessRender, FrameIsWrittenAsPng) {
     cairo_surface_destroy(back);
     EXPECT_FALSE(writeFramePng(f.frame, "/nonexistent-dir/x.png"));
 }
+
+namespace {
+// A frame with an overlay, as an editor's frame with an About panel has.
+class OverlayFrame : public CFrame {
+  public:
+    OverlayFrame() : CFrame(CRect(0, 0, 40, 40), nullptr, nullptr) {}
+    void drawOverlays(CDrawContext* context, const CRect&) override {
+        context->setFillColor(kWhiteCColor);
+        context->fillRect(CRect(0, 0, 10, 10));
+    }
+};
+}  // namespace
+
+TEST(FrameRedraw, OverlayIsDrawnAfterEveryViewAndModalViewTakesPresses) {
+    auto* frame = new OverlayFrame;
+    auto* under = new ProbeView(CRect(0, 0, 40, 40), kRedCColor);
+    auto* overlayControl = new ProbeView(CRect(0, 0, 0, 0));
+    frame->addView(under);
+    frame->addView(overlayControl);
+    frame->setModalView(overlayControl);
+    frame->renderAll();
+    EXPECT_EQ(rgb(frame->getImage(), 5, 5), 0xFFFFFFu);
+    EXPECT_EQ(rgb(frame->getImage(), 20, 20), 0xFF0000u);
+    frame->platformMouseDown(CPoint(20, 20), kLButton);
+    EXPECT_TRUE(under->events.empty());
+    EXPECT_EQ(overlayControl->events, std::vector<std::string>{"down"});
+    under->forget();
+    overlayControl->forget();
+    frame->forget();
+}
