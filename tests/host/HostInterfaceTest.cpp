@@ -3,7 +3,9 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -258,6 +260,23 @@ TEST_F(LoadedPlugin, ProcessingThroughTheRecordIsSafeWithOddArguments) {
     double* dInputs[2] = {dl, dr};
     double* dOutputs[2] = {dl, dr};
     effect_->processDoubleReplacing(effect_, dInputs, dOutputs, 8);
+}
+
+TEST(LibraryExports, OnlyTheTwoEntryNames) {
+    const std::string command = std::string("nm -D --defined-only '") + TQ_PLUGIN_PATH + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::vector<std::string> names;
+    char line[512];
+    while (std::fgets(line, sizeof(line), pipe) != nullptr) {
+        std::string text(line);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        const std::size_t space = text.rfind(' ');
+        names.push_back(space == std::string::npos ? text : text.substr(space + 1));
+    }
+    ASSERT_EQ(pclose(pipe), 0);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"VSTPluginMain", "main"}));
 }
 
 TEST(EffectClose, WithoutOpenAndWithoutProcessing) {
