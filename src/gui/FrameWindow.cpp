@@ -415,13 +415,18 @@ bool FrameWindow::createWindow(unsigned long parent, CCoord width, CCoord height
     attributes.background_pixmap = None;
     attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
                             EnterWindowMask | LeaveWindowMask | KeyPressMask | KeyReleaseMask |
-                            FocusChangeMask | StructureNotifyMask;
+                            FocusChangeMask | StructureNotifyMask | VisibilityChangeMask;
     const Window window = XCreateWindow(
         display, parent, 0, 0, static_cast<unsigned>(width_), static_cast<unsigned>(height_), 0,
         CopyFromParent, InputOutput, CopyFromParent, CWBackPixmap | CWEventMask, &attributes);
     XSync(display, False);
     if (window == 0 || takeFailure(display)) return false;
     window_ = window;
+    parent_ = parent;
+    parentMapped_ = parentAttributes.map_state != IsUnmapped;
+    // Our own interest in the host's window: whether it is shown (this
+    // connection's event mask only; the host's selections are untouched).
+    XSelectInput(display, parent, StructureNotifyMask);
     XStoreName(display, window, "Window");
     XMapWindow(display, window);
     XSync(display, False);
@@ -527,6 +532,9 @@ void FrameWindow::runLoop(PopupClient* modalClient) {
                     handlePopupEvent(&event);
                 } else if (event.xany.window == window_) {
                     handleEvent(&event);
+                } else if (event.xany.window == parent_) {
+                    if (event.type == MapNotify) parentMapped_ = true;
+                    if (event.type == UnmapNotify) parentMapped_ = false;
                 }
                 if (quit_) return;
             }
@@ -570,7 +578,9 @@ void FrameWindow::runLoop(PopupClient* modalClient) {
 }
 
 void FrameWindow::paintWindow() {
-    if (!mapped_) return;  // kept for the Expose that follows mapping
+    // Nothing is drawn while it cannot be seen; the damage waits for the
+    // Expose that follows showing the window again.
+    if (!mapped_ || !parentMapped_ || fullyObscured_) return;
     frame_.paintDamage();
     // Also what another thread painted into the image (a headless render).
     const CRect damage = frame_.takePaintedArea();
@@ -607,6 +617,9 @@ void FrameWindow::handleEvent(void* xevent) {
             break;
         case UnmapNotify:
             mapped_ = false;
+            break;
+        case VisibilityNotify:
+            fullyObscured_ = event.xvisibility.state == VisibilityFullyObscured;
             break;
         case ButtonPress: {
             if (!live_) break;

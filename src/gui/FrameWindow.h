@@ -95,7 +95,10 @@ class FrameWindow {
     void* windowAttributes_ = nullptr;  // XWindowAttributes* of the window
     CCoord width_ = 0;
     CCoord height_ = 0;
-    bool mapped_ = false;
+    bool mapped_ = false;         // our window is mapped
+    bool parentMapped_ = true;    // the host's window is mapped
+    bool fullyObscured_ = false;  // nothing of the window can be seen
+    unsigned long parent_ = 0;
     bool haveFocus_ = false;
     unsigned long savedFocus_ = 0;
     std::chrono::steady_clock::time_point nextTick_;

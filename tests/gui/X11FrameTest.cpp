@@ -455,3 +455,61 @@ TEST(X11FileSelector, OwnPathBoxWhenNoDialogToolExists) {
     EXPECT_EQ(f.locked([&] { return button->chosen; }), dir + "/a.tvp");
     CFileSelector::setDialogTools({"zenity", "kdialog"});
 }
+
+TEST(X11Frame, NothingIsDrawnWhileTheHostWindowIsHidden) {
+    HostWindow host;
+    TQ_SKIP_WITHOUT_X(host);
+    LiveFrame f(host, 100, 100);
+    auto* probe = f.add(new ProbeView(CRect(0, 0, 20, 20), kRedCColor));
+    ASSERT_TRUE(f.waitLocked([&] { return probe->draws > 0; }));
+    XUnmapWindow(host.display(), host.window());
+    XSync(host.display(), False);
+    // Let the frame see the unmapping: a few timer ticks after a host-side change.
+    const int ticks = f.editor.timerCalls;
+    ASSERT_TRUE(waitFor([&] { return f.editor.timerCalls >= ticks + 3; }));
+    const int drawsHidden = f.locked([&] { return probe->draws; });
+    f.locked([&] {
+        probe->color = kBlueCColor;
+        probe->setDirty(true);
+        return 0;
+    });
+    const int ticksHidden = f.editor.timerCalls;
+    ASSERT_TRUE(waitFor([&] { return f.editor.timerCalls >= ticksHidden + 3; }));
+    EXPECT_EQ(f.locked([&] { return probe->draws; }), drawsHidden);
+    XMapWindow(host.display(), host.window());
+    XSync(host.display(), False);
+    EXPECT_TRUE(f.waitLocked([&] { return probe->draws > drawsHidden; }));
+    XImage* shot = nullptr;
+    EXPECT_TRUE(waitFor([&] {
+        if (shot != nullptr) XDestroyImage(shot);
+        shot = XGetImage(host.display(), f.frame->getWindowId(), 5, 5, 1, 1, AllPlanes, ZPixmap);
+        return shot != nullptr && (XGetPixel(shot, 0, 0) & 0xFFFFFF) == 0x0000FF;
+    }));
+    if (shot != nullptr) XDestroyImage(shot);
+}
+
+TEST(X11FrameBadHost, HostDestroysItsWindowBeforeClosingTheEditor) {
+    HostWindow host;
+    TQ_SKIP_WITHOUT_X(host);
+    Display* d = host.display();
+    const ::Window parent = XCreateSimpleWindow(d, host.window(), 0, 0, 200, 200, 0, 0, 0);
+    XMapWindow(d, parent);
+    XSync(d, False);
+    auto* frame = new CFrame(CRect(0, 0, 100, 100), reinterpret_cast<void*>(parent), nullptr);
+    ASSERT_TRUE(frame->isWindowOpen());
+    auto* probe = new ProbeView(CRect(0, 0, 20, 20));
+    frame->addView(probe);
+    probe->forget();
+    XDestroyWindow(d, parent);  // our child goes with it
+    XSync(d, False);
+    for (int i = 0; i < 5; ++i) {
+        {
+            std::unique_lock<std::recursive_timed_mutex> lock(frame->getViewLock());
+            probe->setDirty(true);
+        }
+        frame->idle();
+    }
+    const int threads = countThreads();
+    frame->forget();  // destroying a window that is gone already is harmless
+    EXPECT_EQ(countThreads(), threads - 1);
+}
