@@ -4,7 +4,8 @@
 //
 // Default: the settings of the initial program (Drive 0 dB, Transient 0.02, Release
 // 200 ms, TransShape hard, L/R Link 1) at 44100 Hz. Variants: Oversample on; TransShape
-// soft at 192000 Hz.
+// soft at 192000 Hz; everything on (Oversample, MeterOvs, Quantize 16 bit with
+// NoiseShape type C).
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -24,6 +25,7 @@ struct Variant {
     int rate = 44100;
     int transShape = 0;
     bool oversample = false;
+    bool finalStages = false;  // MeterOvs, Quantize 16 bit, NoiseShape type C
 };
 
 template <typename Sample>
@@ -51,6 +53,12 @@ void runPath(benchmark::State& state, tq::Flavour flavour, Variant variant) {
     parameters.linkAmount = 1.0;
     parameters.transShape = variant.transShape;
     parameters.oversample = variant.oversample;
+    if (variant.finalStages) {
+        parameters.meterOvs = true;
+        parameters.quantize = true;
+        parameters.bits = 1;
+        parameters.noiseShapeSet = tq::selectNoiseShapeSet(3, variant.rate, tq::kNoiseShapeOff);
+    }
     tq::fillAttackCoefficients(parameters, variant.rate);
     tq::fillReleaseCoefficients(parameters, 200.0, variant.rate);
     tq::SignalPath path(flavour, parameters);
@@ -90,6 +98,15 @@ void pairedSoft192k(benchmark::State& s) {
 void scalarSoft192k(benchmark::State& s) {
     runPath<float>(s, tq::Flavour::Scalar, {192000, 2, false});
 }
+void pairedAllOn(benchmark::State& s) {
+    runPath<float>(s, tq::Flavour::Paired, {44100, 0, true, true});
+}
+void pairedAllOnDouble(benchmark::State& s) {
+    runPath<double>(s, tq::Flavour::Paired, {44100, 0, true, true});
+}
+void scalarAllOn(benchmark::State& s) {
+    runPath<float>(s, tq::Flavour::Scalar, {44100, 0, true, true});
+}
 
 }  // namespace
 
@@ -101,5 +118,8 @@ BENCHMARK(pairedOversample);
 BENCHMARK(scalarOversample);
 BENCHMARK(pairedSoft192k);
 BENCHMARK(scalarSoft192k);
+BENCHMARK(pairedAllOn);
+BENCHMARK(pairedAllOnDouble);
+BENCHMARK(scalarAllOn);
 
 BENCHMARK_MAIN();
