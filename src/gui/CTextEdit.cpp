@@ -1,5 +1,6 @@
 #include "gui/CTextEdit.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "gui/CFrame.h"
@@ -102,7 +103,7 @@ void CTextEdit::draw(CDrawContext* context) {
     setDirty(false);
 }
 
-CMouseEventResult CTextEdit::onMouseDown(CPoint&, const CButtonState& buttons) {
+CMouseEventResult CTextEdit::onMouseDown(CPoint& where, const CButtonState& buttons) {
     if ((buttons & kLButton) == 0) return kMouseEventNotHandled;
     if (frame_ != nullptr && frame_->getFocusView() != this) {
         gestureOpen_ = true;
@@ -110,8 +111,34 @@ CMouseEventResult CTextEdit::onMouseDown(CPoint&, const CButtonState& buttons) {
         if (!editing_) openBox();
     } else if (!editing_) {
         openBox();
+    } else {
+        // A press inside the open box places the caret (Shift extends the selection).
+        buffer_.setCaret(caretIndexAt(where.h), (buttons & kShift) != 0);
+        if (frame_ != nullptr) frame_->invalidateFrameRect(getEditBoxRect());
     }
     return kMouseDownEventHandledButDontNeedMovedOrUpEvents;
+}
+
+std::size_t CTextEdit::caretIndexAt(CCoord x) const {
+    const std::string& text = buffer_.text();
+    cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
+    std::size_t best = 0;
+    {
+        CDrawContext measure(scratch);
+        measure.setFont(font_);
+        const CCoord target = x - getEditBoxRect().left + scroll_;
+        CCoord bestDistance = std::abs(target);
+        for (std::size_t i = 1; i <= text.size(); ++i) {
+            const CCoord distance =
+                std::abs(target - measure.getStringWidth(text.substr(0, i).c_str()));
+            if (distance < bestDistance) {
+                bestDistance = distance;
+                best = i;
+            }
+        }
+    }
+    cairo_surface_destroy(scratch);
+    return best;
 }
 
 void CTextEdit::takeFocus() {
@@ -229,6 +256,7 @@ void CTextEdit::drawEditBox(CDrawContext* context) {
     // Scroll so the caret stays inside the box (no margins).
     const CCoord caretX = widthOf(buffer_.caret());
     const CCoord scroll = std::max<CCoord>(0, caretX - (box.width() - 2));
+    scroll_ = scroll;
     const CCoord x0 = box.left - scroll;
     const CCoord selLeft = x0 + widthOf(buffer_.selectionStart());
     const CCoord selRight = x0 + widthOf(buffer_.selectionEnd());

@@ -74,12 +74,15 @@ class CTextEdit : public CParamDisplay {
   protected:
     void openBox();
     void closeBox(bool commit);
+    // Caret position nearest to frame column `x` in the open box.
+    std::size_t caretIndexAt(CCoord x) const;
 
     std::string text_;
     TextEditBuffer buffer_;
     bool editing_ = false;
     bool cancelled_ = false;
     bool gestureOpen_ = false;  // a begin edit was sent for the open box
+    CCoord scroll_ = 0;         // horizontal scroll of the box's text at the last draw
 };
 
 }  // namespace VSTGUI

@@ -489,3 +489,18 @@ TEST(OptionMenuPopup, HeadlessFrameOpensNoPopup) {
     EXPECT_FALSE(menu->isPopupOpen());
     EXPECT_EQ(rig.frame->platformMouseDown(CPoint(5, 5), kMButton), kMouseEventNotHandled);
 }
+
+TEST(TextEdit, PressInsideTheOpenBoxPlacesTheCaret) {
+    Rig rig;
+    auto* edit = rig.add(new CTextEdit(CRect(10, 10, 190, 30), &rig.listener, 9, "abcdef"));
+    rig.frame->platformMouseDown(CPoint(100, 20), kLButton);  // opens, all selected
+    ASSERT_TRUE(edit->isEditing());
+    rig.frame->idle();
+    rig.frame->platformMouseDown(CPoint(10, 20), kLButton);  // left edge: before the text
+    EXPECT_EQ(edit->getEditBuffer().caret(), 0u);
+    EXPECT_FALSE(edit->getEditBuffer().hasSelection());
+    rig.frame->platformMouseDown(CPoint(185, 20), kLButton | kShift);  // past the end, extending
+    EXPECT_EQ(edit->getEditBuffer().caret(), 6u);
+    EXPECT_EQ(edit->getEditBuffer().selectionStart(), 0u);
+    EXPECT_TRUE(edit->isEditing());
+}

@@ -300,15 +300,15 @@ namespace {
 
 // An X server of our own that the test can kill.
 struct PrivateServer {
-    PrivateServer() {
+    explicit PrivateServer(const char* screen = "320x240x24") {
         int fds[2];
         if (pipe(fds) != 0) return;
         pid = fork();
         if (pid == 0) {
             close(fds[0]);
             const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "320x240x24",
-                   "-nolisten", "tcp", static_cast<char*>(nullptr));
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen, "-nolisten",
+                   "tcp", static_cast<char*>(nullptr));
             _exit(127);
         }
         close(fds[1]);
@@ -512,4 +512,33 @@ TEST(X11FrameBadHost, HostDestroysItsWindowBeforeClosingTheEditor) {
     const int threads = countThreads();
     frame->forget();  // destroying a window that is gone already is harmless
     EXPECT_EQ(countThreads(), threads - 1);
+}
+
+TEST(X11FrameVisuals, SixteenBitScreenGoesThroughCairosXlibBackend) {
+    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
+    PrivateServer server("320x240x16");
+    if (server.name.empty()) GTEST_SKIP() << "cannot start a private Xvfb";
+    Display* display = XOpenDisplay(server.name.c_str());
+    ASSERT_NE(display, nullptr);
+    ASSERT_EQ(DefaultDepth(display, DefaultScreen(display)), 16);
+    const ::Window parent =
+        XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 200, 200, 0, 0, 0);
+    XMapWindow(display, parent);
+    XSync(display, False);
+    setFrameDisplayName(server.name.c_str());
+    auto* frame = new CFrame(CRect(0, 0, 100, 100), reinterpret_cast<void*>(parent), nullptr);
+    setFrameDisplayName(nullptr);
+    ASSERT_TRUE(frame->isWindowOpen());
+    auto* probe = new ProbeView(CRect(0, 0, 50, 50), kRedCColor);
+    frame->addView(probe);
+    probe->forget();
+    XImage* shot = nullptr;
+    EXPECT_TRUE(waitFor([&] {
+        if (shot != nullptr) XDestroyImage(shot);
+        shot = XGetImage(display, frame->getWindowId(), 10, 10, 1, 1, AllPlanes, ZPixmap);
+        return shot != nullptr && XGetPixel(shot, 0, 0) == 0xF800;  // red in 5-6-5
+    }));
+    if (shot != nullptr) XDestroyImage(shot);
+    frame->forget();
+    XCloseDisplay(display);
 }
