@@ -38,6 +38,36 @@ void MeterMeasurement::beginBlock(const EngineParameters& parameters, const Rate
     }
 }
 
+MeterFrames MeterMeasurement::frames() {
+    MeterFrames block(interpolator_.cursor());
+    block.inputScale_ = DoublePair::both(inputScale_);
+    block.meanSquareCoefficient_ = DoublePair::both(meanSquareCoefficient_);
+    block.showBank_ = (attShow_ & kShowBank) != 0;
+    block.showTransient_ = (attShow_ & kShowTransient) != 0;
+    block.showLeveller_ = (attShow_ & kShowLeveller) != 0;
+    block.oversampled_ = oversampledPeaks_;
+    block.inPeak_ = DoublePair::both(0.0);
+    block.outPeak_ = DoublePair::both(0.0);
+    block.att_ = DoublePair::both(1.0);
+    block.inMs_ = DoublePair(inMs_[0], inMs_[1]);
+    block.outMs_ = DoublePair(outMs_[0], outMs_[1]);
+    return block;
+}
+
+void MeterMeasurement::endBlock(const MeterFrames& block) {
+    honourResetRequest();
+    inPeak_[0] = std::max(inPeak_[0], static_cast<float>(block.inPeak_.left()));
+    inPeak_[1] = std::max(inPeak_[1], static_cast<float>(block.inPeak_.right()));
+    outPeak_[0] = std::max(outPeak_[0], static_cast<float>(block.outPeak_.left()));
+    outPeak_[1] = std::max(outPeak_[1], static_cast<float>(block.outPeak_.right()));
+    att_[0] = std::min(att_[0], block.att_.left());
+    att_[1] = std::min(att_[1], block.att_.right());
+    inMs_ = {block.inMs_.left(), block.inMs_.right()};
+    outMs_ = {block.outMs_.left(), block.outMs_.right()};
+    interpolator_.commit(block.ring_);
+    publish();
+}
+
 void MeterMeasurement::fetch(float values[kValueCount]) {
     for (std::size_t c = 0; c < 2; ++c) {
         const double inMs = std::max(0.0, publishedInMs_[c].load(std::memory_order_relaxed));

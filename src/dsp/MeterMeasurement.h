@@ -2,11 +2,18 @@
 // output mean squares, and the attenuation holds, per channel.
 //
 // Threads. The audio thread (under the processing lock) is the only writer: it keeps
-// its working values in plain members and publishes them to relaxed atomics after
-// every frame. fetch() runs on any thread at any time; it reads only the published
-// atomics and raises the reset request, which the audio thread honours (and clears)
-// at its next frame. A fetch may thus see values from different frames of one block,
-// never a torn value.
+// its working values in plain members and publishes them to relaxed atomics. fetch()
+// runs on any thread at any time; it reads only the published atomics and raises the
+// reset request, which the audio thread honours (and clears).
+//
+// Two ways to feed it. frame() takes one frame, honours a pending request first and
+// publishes after it. The engine's hot loop instead takes a MeterFrames from frames(),
+// runs the block's frames on it in registers and hands it to endBlock(), which honours
+// a pending request and publishes once. A fetch that lands inside such a block saw the
+// values published at the end of the block before, and the request it raises drops
+// exactly those: the holds restart with the first frame of the block that was running,
+// as if the fetch had come just before it. Every frame is thus shown by exactly one
+// fetch either way, and a fetch never sees a torn value.
 //
 // Memory: everything lives inside the object, including the output meters' half-band
 // interpolator; reset() and clear() only overwrite, so nothing allocates after
@@ -23,6 +30,78 @@
 #include "paths/HalfbandInterpolator.h"
 
 namespace tq {
+
+class MeterMeasurement;
+
+// One block of meter frames as the engine's hot loop runs them: the block's own peaks
+// and attenuation minimum, the running mean squares and the output interpolator's
+// cursor, all plain locals the compiler can keep in registers. Both channels travel as
+// one pair; every lane runs the arithmetic of MeterMeasurement::frame. Peaks are kept
+// as double magnitudes and rounded to single precision when the block is folded in
+// (rounding is monotonic, so the maximum of the rounded values is the rounded maximum).
+class MeterFrames {
+  public:
+    // One engine frame: dry = raw input delayed like the audio; gain = limiter gain;
+    // bankShare = T + (1 - T) / E (read only when needsBankShare()); leveller = leveller
+    // gain; out = engine output after output gain, before requantization and clip.
+    void frame(DoublePair dry, DoublePair gain, DoublePair bankShare, double leveller,
+               DoublePair out, bool powerOn) {
+        const DoublePair in = dry * inputScale_;
+        inPeak_ = max(inPeak_, abs(in));
+        inMs_ = smoothSquare(inMs_, in);
+
+        if (powerOn) {
+            // Factors not shown are 1; multiplying by 1 is exact, so skipping them is too.
+            DoublePair shown = DoublePair::both(1.0);
+            if (showBank_) shown = bankShare;
+            if (showTransient_) shown = shown * (gain / bankShare);
+            if (showLeveller_) shown = shown * DoublePair::both(leveller);
+            att_ = min(shown, att_);
+        }
+
+        // Always fed, so switching "MeterOvs" on never meets a stale history.
+        ring_.push(out);
+        if (oversampled_) {
+            const DoublePair centre = ring_.centre();
+            outPeak_ = max(outPeak_, abs(ring_.mid()));
+            outPeak_ = max(outPeak_, abs(centre));
+            outMs_ = smoothSquare(outMs_, centre);
+        } else {
+            outPeak_ = max(outPeak_, abs(out));
+            outMs_ = smoothSquare(outMs_, out);
+        }
+    }
+
+    // Whether frame() reads its bankShare argument this block ("AttShow" bits 0 or 1).
+    bool needsBankShare() const { return showBank_ || showTransient_; }
+
+  private:
+    friend class MeterMeasurement;
+
+    MeterFrames(PairedHalfbandCursor ring) : ring_(ring) {}
+
+    DoublePair smoothSquare(DoublePair meanSquare, DoublePair x) const {
+        meanSquare = meanSquare + (x * x - meanSquare) * meanSquareCoefficient_;
+        // A fading signal never lingers as denormals.
+        return (meanSquare + DoublePair::both(1e-30)) - DoublePair::both(1e-30);
+    }
+
+    // Block settings.
+    DoublePair inputScale_;
+    DoublePair meanSquareCoefficient_;
+    bool showBank_ = false;
+    bool showTransient_ = false;
+    bool showLeveller_ = false;
+    bool oversampled_ = false;
+
+    // Since the block began: peak magnitudes, attenuation minimum; running mean squares.
+    DoublePair inPeak_;
+    DoublePair outPeak_;
+    DoublePair att_;
+    DoublePair inMs_;
+    DoublePair outMs_;
+    PairedHalfbandCursor ring_;
+};
 
 class MeterMeasurement {
   public:
@@ -65,56 +144,22 @@ class MeterMeasurement {
     // [audio-thread, lock held] One engine frame. dry = raw input delayed like the
     // audio; gain = limiter gain; bankShare = T + (1 - T) / E; leveller = leveller
     // gain; out = engine output after output gain, before requantization and clip.
+    // Honours a pending reset request before the frame and publishes after it.
     void frame(double dryL, double dryR, double gainL, double gainR, double bankShareL,
                double bankShareR, double leveller, double outL, double outR, bool powerOn) {
-        honourResetRequest();
-
-        const double inL = dryL * inputScale_;
-        const double inR = dryR * inputScale_;
-        inPeak_[0] = std::max(inPeak_[0], magnitude(inL));
-        inPeak_[1] = std::max(inPeak_[1], magnitude(inR));
-        inMs_[0] = smoothSquare(inMs_[0], inL);
-        inMs_[1] = smoothSquare(inMs_[1], inR);
-
-        if (powerOn) {
-            double shownL = 1.0;
-            double shownR = 1.0;
-            if (attShow_ & kShowBank) {
-                shownL *= bankShareL;
-                shownR *= bankShareR;
-            }
-            if (attShow_ & kShowTransient) {
-                shownL *= gainL / bankShareL;
-                shownR *= gainR / bankShareR;
-            }
-            if (attShow_ & kShowLeveller) {
-                shownL *= leveller;
-                shownR *= leveller;
-            }
-            att_[0] = std::min(att_[0], shownL);
-            att_[1] = std::min(att_[1], shownR);
-        }
-
-        // Always fed, so switching "MeterOvs" on never meets a stale history.
-        interpolator_.push(DoublePair(outL, outR));
-        if (oversampledPeaks_) {
-            const PairedHalfbandEstimate e = interpolator_.estimate();
-            const double centreL = e.centre.left();
-            const double centreR = e.centre.right();
-            outPeak_[0] = std::max(outPeak_[0], magnitude(e.mid.left()));
-            outPeak_[1] = std::max(outPeak_[1], magnitude(e.mid.right()));
-            outPeak_[0] = std::max(outPeak_[0], magnitude(centreL));
-            outPeak_[1] = std::max(outPeak_[1], magnitude(centreR));
-            outMs_[0] = smoothSquare(outMs_[0], centreL);
-            outMs_[1] = smoothSquare(outMs_[1], centreR);
-        } else {
-            outPeak_[0] = std::max(outPeak_[0], magnitude(outL));
-            outPeak_[1] = std::max(outPeak_[1], magnitude(outR));
-            outMs_[0] = smoothSquare(outMs_[0], outL);
-            outMs_[1] = smoothSquare(outMs_[1], outR);
-        }
-        publish();
+        MeterFrames block = frames();
+        block.frame(DoublePair(dryL, dryR), DoublePair(gainL, gainR),
+                    DoublePair(bankShareL, bankShareR), leveller, DoublePair(outL, outR), powerOn);
+        endBlock(block);
     }
+
+    // [audio-thread, lock held] After beginBlock: an empty block of frames carrying the
+    // block's settings, the running mean squares and the output history.
+    MeterFrames frames();
+    // [audio-thread, lock held] Folds the frames run since frames() into the record and
+    // publishes it. A pending reset request is honoured first: the holds then restart
+    // from this block's frames alone.
+    void endBlock(const MeterFrames& block);
 
     // [audio-thread, lock held] One calibration frame: the generated samples of both
     // channels. A channel that carries nothing reads 0 everywhere; input meters follow

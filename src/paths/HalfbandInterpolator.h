@@ -82,33 +82,77 @@ struct PairedHalfbandEstimate {
     DoublePair centre;
 };
 
+// The history of a PairedHalfbandInterpolator as a hot loop holds it: the ring pointer
+// and the write index live in registers. (Through the interpolator's members the index
+// would be reloaded after every store of a pair, which the compiler must assume aliases
+// it.) Take one with cursor(), use it for a block, hand it back with commit().
+class PairedHalfbandCursor {
+  public:
+    static constexpr int kHistory = 64;
+    static constexpr int kCentreDelay = 31;
+
+    PairedHalfbandCursor(double* history, const double* coefficients, int write)
+        : history_(history), c_(coefficients), write_(write) {}
+
+    void push(DoublePair frame) {
+        frame.store(history_ + 2 * write_);
+        frame.store(history_ + 2 * (write_ + kHistory));
+        write_ = (write_ + 1) & (kHistory - 1);
+    }
+
+    // The sample 31 frames older than the last one pushed.
+    DoublePair centre() const {
+        return DoublePair::load(history_ + 2 * (write_ + kHistory - 1 - kCentreDelay));
+    }
+
+    // The value halfway between the samples 31 and 32 frames old: the 32 pair sums
+    // weighted from the outermost pair inwards, one running sum per lane.
+    DoublePair mid() const {
+        const double* oldest = history_ + 2 * write_;
+        DoublePair sum = DoublePair::both(0.0);
+#pragma GCC unroll 32
+        for (int k = 0; k < HalfbandCoefficients::kCount; ++k) {
+            const DoublePair pairSum = DoublePair::load(oldest + 2 * (kHistory - 1 - k)) +
+                                       DoublePair::load(oldest + 2 * k);
+            sum = sum + pairSum * DoublePair::load(c_ + 2 * k);
+        }
+        return sum;
+    }
+
+    int writeIndex() const { return write_; }
+
+  private:
+    double* history_;
+    const double* c_;
+    int write_;
+};
+
 // Paired-channel flavour: one history of (left, right) pairs, both lanes at once with
 // the same arithmetic as the scalar flavour.
 class PairedHalfbandInterpolator {
   public:
-    static constexpr int kHistory = 64;
-    static constexpr int kCentreDelay = 31;
+    static constexpr int kHistory = PairedHalfbandCursor::kHistory;
+    static constexpr int kCentreDelay = PairedHalfbandCursor::kCentreDelay;
 
     PairedHalfbandInterpolator();
     void reset();
     void clear();
 
     void push(DoublePair frame) {
-        frame.store(&history_[2 * write_]);
-        frame.store(&history_[2 * (write_ + kHistory)]);
-        write_ = (write_ + 1) & (kHistory - 1);
+        PairedHalfbandCursor c = cursor();
+        c.push(frame);
+        commit(c);
     }
 
     PairedHalfbandEstimate estimate() const {
-        const double* oldest = &history_[2 * write_];
-        DoublePair sum = DoublePair::both(0.0);
-        for (int k = 0; k < HalfbandCoefficients::kCount; ++k) {
-            const DoublePair pairSum = DoublePair::load(oldest + 2 * (kHistory - 1 - k)) +
-                                       DoublePair::load(oldest + 2 * k);
-            sum = sum + pairSum * DoublePair::load(&c_[2 * k]);
-        }
-        return {sum, DoublePair::load(oldest + 2 * (kHistory - 1 - kCentreDelay))};
+        // The cursor only reads here.
+        const PairedHalfbandCursor c(const_cast<double*>(history_.data()), c_.data(), write_);
+        return {c.mid(), c.centre()};
     }
+
+    // [audio-thread] The history for a block of pushes; commit() stores the position back.
+    PairedHalfbandCursor cursor() { return {history_.data(), c_.data(), write_}; }
+    void commit(const PairedHalfbandCursor& c) { write_ = c.writeIndex(); }
 
   private:
     alignas(16) std::array<double, 2 * HalfbandCoefficients::kCount> c_;  // each value twice

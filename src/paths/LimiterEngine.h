@@ -132,6 +132,9 @@ class LimiterEngine {
         }
     }
 
+    static DoublePair asPair(PlainPair v) { return DoublePair(v.l, v.r); }
+    static DoublePair asPair(DoublePair v) { return v; }
+
     static void pushFrame(HalfbandInterpolator& h, PlainPair v) { h.push(v.l, v.r); }
     static void pushFrame(PairedHalfbandInterpolator& h, DoublePair v) { h.push(v); }
     static void estimateFrame(const HalfbandInterpolator& h, PlainPair& mid, PlainPair& centre) {
@@ -206,6 +209,8 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
     int lookAheadIndex = lookAheadIndex_;
     int peakPosition = peakPosition_;
     int windowPosition = windowPosition_;
+    MeterFrames meterFrames = meters.frames();
+    const bool needsBankShare = meterFrames.needsBankShare();
 
     for (int n = 0; n < frames; ++n) {
         // Engine values, read once per frame.
@@ -340,9 +345,10 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
 
         // Measurements: the dry input aligned with the output, the limiter gain and
         // the bank's share T + (1 - T) / E of it, the leveller gain, the output.
-        const Value bankShare = Value::both(transient) + Value::both(1.0 - transient) / bank;
-        meters.frame(dryOut.left(), dryOut.right(), gain.left(), gain.right(), bankShare.left(),
-                     bankShare.right(), levellerGain, out.left(), out.right(), powerOn);
+        const Value bankShare =
+            needsBankShare ? Value::both(transient) + Value::both(1.0 - transient) / bank : one;
+        meterFrames.frame(asPair(dryOut), asPair(gain), asPair(bankShare), levellerGain,
+                          asPair(out), powerOn);
 
         // 14. Requantization or the final clip. The clip is a plain min/max: the
         // textbook 0.5 (|o + 1| - |o - 1|) rounds away the last bit of full-precision
@@ -363,6 +369,7 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
     }
 
     // Locals back into state.
+    meters.endBlock(meterFrames);
     for (int i = 0; i < kStages; ++i) {
         stage1_.view().set(i, stage1[i]);
         stage2_.view().set(i, stage2[i]);
