@@ -75,8 +75,7 @@ TEST_F(RealPluginTest, ParametersByDisplayText) {
     EXPECT_EQ(display["Oversample"], "on");
     EXPECT_EQ(display["TransShape"], "soft");
     EXPECT_EQ(display["Bits"], "24");
-    // The effect hands out at most 12 characters of a name ("DetectorOrde").
-    EXPECT_EQ(display["DetectorOrde"], "II");
+    EXPECT_EQ(display["DetectorOrder"], "II");
 }
 
 TEST_F(RealPluginTest, DefaultDemoRuns) {
