@@ -44,8 +44,10 @@ class MeterFrames {
     // One engine frame: dry = raw input delayed like the audio; gain = limiter gain;
     // bankShare = T + (1 - T) / E (read only when needsBankShare()); leveller = leveller
     // gain; out = engine output after output gain, before requantization and clip.
-    void frame(DoublePair dry, DoublePair gain, DoublePair bankShare, double leveller,
-               DoublePair out, bool powerOn) {
+    // Always inlined: as a call its arguments and the block's values would go through
+    // memory every frame.
+    [[gnu::always_inline]] void frame(DoublePair dry, DoublePair gain, DoublePair bankShare,
+                                      double leveller, DoublePair out, bool powerOn) {
         const DoublePair in = dry * inputScale_;
         inPeak_ = max(inPeak_, abs(in));
         inMs_ = smoothSquare(inMs_, in);

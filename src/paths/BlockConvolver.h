@@ -62,31 +62,70 @@ class BlockConvolver {
     int length() const { return length_; }
     int ringLength() const { return ringLength_; }
 
+    // The convolver as a hot loop holds it: buffer pointers and positions in registers.
+    // (Through the members they would be reloaded after every store of a value.) Take
+    // one with cursor(), step it, hand it back with commit().
+    class Cursor {
+      public:
+        // [audio-thread] One frame: rho in, tau out.
+        Value step(Value rho) {
+            block_.set(2 * position_, rho);
+            if (++position_ == length_) [[unlikely]] {
+                position_ = 0;
+                owner_->transform();
+            }
+            // The pair read is the one after the pair just written, so the next frame's
+            // input lands only where the output has already been taken. The tail index
+            // always equals the block position (both restart together after a transform).
+            const Value sigma = block_.get(2 * position_) + tail_.get(position_);
+            tail_.set(position_, block_.get(2 * position_ + 1));
+            block_.set(2 * position_ + 1, Value::both(0.0));
+
+            const Value tau = ring_.get(ringIndex_);
+            ring_.set(ringIndex_, sigma);
+            if (++ringIndex_ == ringLength_) ringIndex_ = 0;
+            return tau;
+        }
+
+      private:
+        friend class BlockConvolver;
+        explicit Cursor(BlockConvolver& owner)
+            : owner_(&owner),
+              block_(owner.block_.view()),
+              tail_(owner.tail_.view()),
+              ring_(owner.ring_.view()),
+              length_(owner.length_),
+              ringLength_(owner.ringLength_),
+              position_(owner.position_),
+              ringIndex_(owner.ringIndex_) {}
+
+        BlockConvolver* owner_;
+        typename Layout::View block_;
+        typename Layout::View tail_;
+        typename Layout::View ring_;
+        int length_;
+        int ringLength_;
+        int position_;
+        int ringIndex_;
+    };
+
+    Cursor cursor() { return Cursor(*this); }
+    void commit(const Cursor& c) {
+        position_ = c.position_;
+        ringIndex_ = c.ringIndex_;
+    }
+
     // [audio-thread] One frame: rho in, tau out.
     Value step(Value rho) {
-        const auto block = block_.view();
-        const auto tail = tail_.view();
-        const auto ring = ring_.view();
-        block.set(2 * position_, rho);
-        if (++position_ == length_) {
-            position_ = 0;
-            transform();
-        }
-        // The pair read is the one after the pair just written, so the next frame's input
-        // lands only where the output has already been taken. The tail index always
-        // equals the block position (both restart together after a transform).
-        const Value sigma = block.get(2 * position_) + tail.get(position_);
-        tail.set(position_, block.get(2 * position_ + 1));
-        block.set(2 * position_ + 1, Value::both(0.0));
-
-        const Value tau = ring.get(ringIndex_);
-        ring.set(ringIndex_, sigma);
-        if (++ringIndex_ == ringLength_) ringIndex_ = 0;
+        Cursor c = cursor();
+        const Value tau = c.step(rho);
+        commit(c);
         return tau;
     }
 
   private:
-    void transform() {
+    // Out of line: it runs once per block, and inlined it would crowd the frame loop.
+    [[gnu::noinline]] void transform() {
         if (fft_ == nullptr) return;  // never configured: the envelope stays at zero
         if constexpr (Layout::kFlavour == Flavour::Paired) {
             double* data = block_.view().pairs;

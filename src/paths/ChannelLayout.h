@@ -60,6 +60,20 @@ struct ScalarLayout {
     static constexpr Flavour kFlavour = Flavour::Scalar;
     static constexpr bool kDenormalGuard = true;
 
+    // Both lanes within lo .. hi (false for NaN).
+    static bool bothWithin(Value v, double lo, double hi) {
+        return v.l >= lo && v.l <= hi && v.r >= lo && v.r <= hi;
+    }
+    // The larger lane in both lanes (left > right ? left : right).
+    static Value maxAcross(Value v) { return Value::both(v.l > v.r ? v.l : v.r); }
+    // Writes one frame to the host: right first, then left (so with both pointers
+    // equal the left channel remains).
+    template <typename Sample>
+    static void storeFrame(Sample* left, Sample* right, int n, Value v) {
+        right[n] = static_cast<Sample>(v.r);
+        left[n] = static_cast<Sample>(v.l);
+    }
+
     // Raw pointers for the hot loop (kept in registers).
     struct View {
         double* left;
@@ -92,6 +106,36 @@ struct PairedLayout {
     using Value = DoublePair;
     static constexpr Flavour kFlavour = Flavour::Paired;
     static constexpr bool kDenormalGuard = false;
+
+#if TQ_HAVE_SSE2
+    static bool bothWithin(Value v, double lo, double hi) {
+        const __m128d inside =
+            _mm_and_pd(_mm_cmpge_pd(v.v, _mm_set1_pd(lo)), _mm_cmple_pd(v.v, _mm_set1_pd(hi)));
+        return _mm_movemask_pd(inside) == 3;
+    }
+    // maxpd keeps the first operand where it is greater: lane 0 = left > right ? left :
+    // right, lane 1 the same value (the lanes differ only for NaN, which never gets here).
+    static Value maxAcross(Value v) { return Value(_mm_max_pd(v.v, _mm_shuffle_pd(v.v, v.v, 1))); }
+    static void storeFrame(float* left, float* right, int n, Value v) {
+        const __m128 f = _mm_cvtpd_ps(v.v);  // both lanes, rounded as static_cast would
+        _mm_store_ss(right + n, _mm_shuffle_ps(f, f, 1));
+        _mm_store_ss(left + n, f);
+    }
+    static void storeFrame(double* left, double* right, int n, Value v) {
+        _mm_storeh_pd(right + n, v.v);
+        _mm_storel_pd(left + n, v.v);
+    }
+#else
+    static bool bothWithin(Value v, double lo, double hi) {
+        return v.l >= lo && v.l <= hi && v.r >= lo && v.r <= hi;
+    }
+    static Value maxAcross(Value v) { return Value::both(v.l > v.r ? v.l : v.r); }
+    template <typename Sample>
+    static void storeFrame(Sample* left, Sample* right, int n, Value v) {
+        right[n] = static_cast<Sample>(v.r);
+        left[n] = static_cast<Sample>(v.l);
+    }
+#endif
 
     struct View {
         double* pairs;

@@ -8,7 +8,14 @@
 //
 // All buffers are allocated by the constructor at their worst-case sizes. The hot loop
 // copies state into locals, runs, and writes it back; it allocates nothing and makes
-// no virtual calls.
+// no virtual calls. Indices and buffer pointers must live in locals, not members: every
+// store of a pair goes through a type that may alias anything, so the compiler would
+// reload each member after each store.
+//
+// The alignment delay (31) is the half-band history itself: the history's centre sample
+// is the sample pushed 31 frames earlier, which is exactly what the delay would give,
+// including the zeros after a buffer clear. The look-ahead delay and the peak window
+// share one position, as both advance by one modulo L and restart together.
 #pragma once
 
 #include <cfloat>
@@ -46,6 +53,7 @@ class LimiterEngine {
     using Value = typename Layout::Value;
     static constexpr int kStages = 8;
     static constexpr int kDryCapacity = kMaxLookAhead + kAlignmentDelay + 1;
+    static constexpr int kHistory = 64;  // half-band history, kept twice over
     static constexpr double kDetectorFloor = 1e-5;
     static constexpr double kOversampleMargin = 1.001;
     // 1 - 2^-40: the downward bias of the convolved envelope (see step 11).
@@ -54,12 +62,18 @@ class LimiterEngine {
     explicit LimiterEngine(EngineParameters& parameters)
         : parameters_(parameters),
           dry_(kDryCapacity),
-          alignment_(kAlignmentDelay + 1),
+          history_(2 * kHistory),
+          halfbandCoefficients_(HalfbandCoefficients::kCount),
           lookAhead_(kMaxLookAhead),
           stage1_(kStages),
           stage2_(kStages),
           peak_(kMaxLookAhead),
-          window_(kMaxSmoothingLength) {}
+          window_(kMaxSmoothingLength) {
+        const auto& table = HalfbandCoefficients::table();
+        for (int k = 0; k < HalfbandCoefficients::kCount; ++k) {
+            halfbandCoefficients_.view().set(k, Value::both(table[static_cast<std::size_t>(k)]));
+        }
+    }
 
     // [lock held] New lengths and coefficients; the trees restart cleared, the block
     // convolver restarts at position 0; positions beyond the new lengths restart at 0.
@@ -73,7 +87,6 @@ class LimiterEngine {
         window_.setLeafCount(rates.smoothingLength);
         if (dryIndex_ >= rates.lookAhead + kAlignmentDelay) dryIndex_ = 0;
         lookAheadIndex_ &= rates.lookAhead - 1;
-        peakPosition_ &= rates.lookAhead - 1;
         windowPosition_ &= rates.smoothingLength - 1;
         return true;
     }
@@ -82,16 +95,14 @@ class LimiterEngine {
     // envelope to its floor, smoothers to 0, then clear().
     void reset() {
         dryIndex_ = 0;
-        alignmentIndex_ = 0;
+        historyIndex_ = 0;
         lookAheadIndex_ = 0;
-        peakPosition_ = 0;
         windowPosition_ = 0;
         smoothedDrive_ = parameters_.driveGain.load(std::memory_order_relaxed);
         smoothedOutput_ = parameters_.outputGain.load(std::memory_order_relaxed);
         leveller_ = kDetectorFloor;
         stage1_.clear();
         stage2_.clear();
-        interpolator_.reset();
         convolver_.reset();
         clear();
     }
@@ -100,9 +111,8 @@ class LimiterEngine {
     // block buffers zeroed; positions kept.
     void clear() {
         dry_.clear();
-        alignment_.clear();
+        history_.clear();
         lookAhead_.clear();
-        interpolator_.clear();
         peak_.clear();
         window_.clear();
         convolver_.clear();
@@ -132,45 +142,47 @@ class LimiterEngine {
         }
     }
 
+    // Both samples of a frame as sanitizeInput leaves them; one test for the usual case.
+    static Value sanitizeInputs(Value x) {
+        if (Layout::bothWithin(abs(x), 1.1754943508222875e-38, 1e6)) [[likely]] {
+            return x;
+        }
+        return Value(sanitizeInput(x.left()), sanitizeInput(x.right()));
+    }
+
     static DoublePair asPair(PlainPair v) { return DoublePair(v.l, v.r); }
     static DoublePair asPair(DoublePair v) { return v; }
 
-    static void pushFrame(HalfbandInterpolator& h, PlainPair v) { h.push(v.l, v.r); }
-    static void pushFrame(PairedHalfbandInterpolator& h, DoublePair v) { h.push(v); }
-    static void estimateFrame(const HalfbandInterpolator& h, PlainPair& mid, PlainPair& centre) {
-        const HalfbandEstimate e = h.estimate();
-        mid = PlainPair(e.midLeft, e.midRight);
-        centre = PlainPair(e.centreLeft, e.centreRight);
-    }
-    static void estimateFrame(const PairedHalfbandInterpolator& h, DoublePair& mid,
-                              DoublePair& centre) {
-        const PairedHalfbandEstimate e = h.estimate();
-        mid = e.mid;
-        centre = e.centre;
+    // The same pointer, but the compiler may no longer assume it: called once per frame,
+    // it keeps the frame's parameter reads as single loads relative to one register.
+    // (Otherwise the addresses of all 25 parameters are hoisted out of the loop, spilled,
+    // and every read becomes two loads.)
+    static const EngineParameters* opaque(const EngineParameters* p) {
+        asm("" : "+r"(p));
+        return p;
     }
 
     EngineParameters& parameters_;
     RateSettings rates_;
 
     typename Layout::Array dry_;
-    typename Layout::Array alignment_;
+    // Alignment delay and half-band history in one: the newest 64 samples, each stored
+    // at i and i + 64 so the filter reads them contiguously.
+    typename Layout::Array history_;
+    typename Layout::Array halfbandCoefficients_;  // both lanes equal
     typename Layout::Array lookAhead_;
     typename Layout::Array stage1_;
     typename Layout::Array stage2_;
     MaxTreePair<Layout> peak_;
     MaxTreePair<Layout> window_;
     BlockConvolver<Layout> convolver_;
-    std::conditional_t<Layout::kFlavour == Flavour::Paired, PairedHalfbandInterpolator,
-                       HalfbandInterpolator>
-        interpolator_;
 
     double smoothedDrive_ = 1.0;
     double smoothedOutput_ = 1.0;
     double leveller_ = kDetectorFloor;
     int dryIndex_ = 0;
-    int alignmentIndex_ = 0;
-    int lookAheadIndex_ = 0;
-    int peakPosition_ = 0;
+    int historyIndex_ = 0;
+    int lookAheadIndex_ = 0;  // also the peak window's leaf position
     int windowPosition_ = 0;
 };
 
@@ -180,40 +192,52 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
                                     Sample* outRight, int frames, Requantizer& requantizer,
                                     NoiseGenerator& generator, MeterMeasurement& meters) {
     constexpr auto relaxed = std::memory_order_relaxed;
-    EngineParameters& p = parameters_;
+    const EngineParameters* const parameters = &parameters_;
 
     // Block-constant settings.
-    const bool autoOut = p.autoOut.load(relaxed);
+    const bool autoOut = parameters->autoOut.load(relaxed);
     const bool quantize = requantizer.enabled();
     const double gainCoefficient = rates_.gainSmoothing;
     const double levellerCoefficient = rates_.levellerCoefficient;
     const int lookAheadMask = rates_.lookAhead - 1;
     const int dryLength = rates_.lookAhead + kAlignmentDelay;
     const int windowMask = rates_.smoothingLength - 1;
+    // A missing right input repeats the left one. A missing right output is the left
+    // one: the right channel is written first, so the left channel remains.
+    if (inRight == nullptr) inRight = inLeft;
+    if (outRight == nullptr) outRight = outLeft;
 
     // State into locals.
     const auto dry = dry_.view();
-    const auto alignment = alignment_.view();
+    const auto history = history_.view();
+    const auto coefficients = halfbandCoefficients_.view();
     const auto lookAhead = lookAhead_.view();
+    const auto peak = peak_.cursor();
+    const auto window = window_.cursor();
+    auto convolver = convolver_.cursor();
+    MeterFrames meterFrames = meters.frames();
+    const bool needsBankShare = meterFrames.needsBankShare();
     Value stage1[kStages];
     Value stage2[kStages];
     for (int i = 0; i < kStages; ++i) {
         stage1[i] = stage1_.view().get(i);
         stage2[i] = stage2_.view().get(i);
     }
+    // First-order frames leave stage 2 equal to stage 1; rather than copying the eight
+    // values every frame, the copy is made when a second-order frame or the block end
+    // needs it.
+    bool stage2FollowsStage1 = false;
     double drive = smoothedDrive_;
     double output = smoothedOutput_;
     double leveller = leveller_;
     int dryIndex = dryIndex_;
-    int alignmentIndex = alignmentIndex_;
+    int historyIndex = historyIndex_;
     int lookAheadIndex = lookAheadIndex_;
-    int peakPosition = peakPosition_;
     int windowPosition = windowPosition_;
-    MeterFrames meterFrames = meters.frames();
-    const bool needsBankShare = meterFrames.needsBankShare();
 
     for (int n = 0; n < frames; ++n) {
         // Engine values, read once per frame.
+        const EngineParameters& p = *opaque(parameters);
         const double driveTarget = p.driveGain.load(relaxed);
         const double outputTarget = autoOut ? 1.0 / driveTarget : p.outputGain.load(relaxed);
         const double transient = p.transientShare.load(relaxed);
@@ -225,13 +249,11 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
         const bool powerOn = p.powerGain.load(relaxed) >= 0.5;
 
         // Input, read before anything is written (hosts may process in place).
-        double xl = 0.0;
-        double xr = 0.0;
+        Value x = Value::both(0.0);
         if (inLeft != nullptr) {
-            xl = sanitizeInput(static_cast<double>(inLeft[n]));
-            xr = inRight != nullptr ? sanitizeInput(static_cast<double>(inRight[n])) : xl;
+            x = sanitizeInputs(
+                Value(static_cast<double>(inLeft[n]), static_cast<double>(inRight[n])));
         }
-        const Value x(xl, xr);
 
         // 1. Gain smoothing.
         drive = guard(drive + (driveTarget - drive) * gainCoefficient);
@@ -246,28 +268,32 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
         const Value driven = x * Value::both(drive);
 
         // 4. Leveller.
-        const Value drivenMagnitude = abs(driven);
-        double peak = drivenMagnitude.left() > drivenMagnitude.right() ? drivenMagnitude.left()
-                                                                       : drivenMagnitude.right();
-        peak = peak > kDetectorFloor ? peak : kDetectorFloor;
-        leveller = guard(leveller + (peak - leveller) * levellerCoefficient);
+        double peakLevel = Layout::maxAcross(abs(driven)).left();
+        peakLevel = peakLevel > kDetectorFloor ? peakLevel : kDetectorFloor;
+        leveller = guard(leveller + (peakLevel - leveller) * levellerCoefficient);
         const double levellerGain =
             (!levellerEngaged || leveller <= threshold) ? 1.0 : threshold / leveller;
         const Value levelled = driven * Value::both(levellerGain);
 
-        // 5. Alignment delay (31) and the half-band history.
-        const Value aligned = alignment.get(alignmentIndex);
-        alignment.set(alignmentIndex, levelled);
-        if (++alignmentIndex == kAlignmentDelay) alignmentIndex = 0;
-        pushFrame(interpolator_, levelled);
+        // 5. Half-band history, which is also the alignment delay (31).
+        history.set(historyIndex, levelled);
+        history.set(historyIndex + kHistory, levelled);
+        historyIndex = (historyIndex + 1) & (kHistory - 1);
+        const Value aligned = history.get(historyIndex + kHistory - 1 - kAlignmentDelay);
 
         // 6. Detector.
         Value detector = aligned;
         if (oversample) {
-            Value mid;
-            Value centre;
-            estimateFrame(interpolator_, mid, centre);
-            detector = selectGreaterEqual(abs(mid), abs(centre), mid, centre) *
+            // The 32 pair sums from the outermost (newest and oldest) inwards, one running
+            // sum per lane.
+            Value mid = Value::both(0.0);
+#pragma GCC unroll 32
+            for (int k = 0; k < HalfbandCoefficients::kCount; ++k) {
+                mid = mid + (history.get(historyIndex + kHistory - 1 - k) +
+                             history.get(historyIndex + k)) *
+                                coefficients.get(k);
+            }
+            detector = selectGreaterEqual(abs(mid), abs(aligned), mid, aligned) *
                        Value::both(kOversampleMargin);
         }
         // The upper clamp keeps every detector value below the trees' sentinel whatever
@@ -278,26 +304,26 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
         // 7. Look-ahead delay (L).
         const Value delayed = lookAhead.get(lookAheadIndex);
         lookAhead.set(lookAheadIndex, aligned);
-        lookAheadIndex = (lookAheadIndex + 1) & lookAheadMask;
 
         // 8. Peak window over L frames. The leaf replaced holds the detector value of
         // the frame whose audio `delayed` is.
-        const Value released = peak_.replace(peakPosition, delta);
-        const Value peaks = peak_.maximum();
-        const double peakLeft = peaks.left();
-        const double peakRight = peaks.right();
-        peakPosition = (peakPosition + 1) & lookAheadMask;
+        const Value released = peak.replace(lookAheadIndex, delta);
+        const Value peaks = peak.maximum();
+        lookAheadIndex = (lookAheadIndex + 1) & lookAheadMask;
 
         // 9. Stereo link.
-        const double linked = peakLeft > peakRight ? peakLeft : peakRight;
         const Value level =
-            Value::both(link) * Value::both(linked) + Value::both(1.0 - link) * peaks;
+            Value::both(link) * Layout::maxAcross(peaks) + Value::both(1.0 - link) * peaks;
 
         // 10. Smoother bank. The order switch is tested once, outside the stage loops, so
-        // both loops unroll and keep the sixteen stage values in registers. The bank
-        // envelope is reduced pairwise (max is exact, so the order does not matter) to
-        // keep the chain from the stages to the gain short.
+        // both loops unroll. The bank envelope is reduced pairwise (max is exact, so the
+        // order does not matter) to keep the chain from the stages to the gain short.
+        const Value* bankStages = stage1;
         if (secondOrder) {
+            if (stage2FollowsStage1) {
+                for (int i = 0; i < kStages; ++i) stage2[i] = stage1[i];
+                stage2FollowsStage1 = false;
+            }
 #pragma GCC unroll 8
             for (int i = 0; i < kStages; ++i) {
                 const Value attack = Value::both(p.attack[i].load(relaxed));
@@ -307,6 +333,7 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
                 const Value rate2 = selectGreater(stage1[i], stage2[i], attack, release);
                 stage2[i] = guard(stage2[i] + rate2 * (stage1[i] - stage2[i]));
             }
+            bankStages = stage2;
         } else {
 #pragma GCC unroll 8
             for (int i = 0; i < kStages; ++i) {
@@ -314,12 +341,13 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
                 const Value release = Value::both(p.release[i].load(relaxed));
                 const Value rate1 = selectGreaterEqual(level, stage1[i], attack, release);
                 stage1[i] = guard(stage1[i] + rate1 * (level - stage1[i]));
-                stage2[i] = stage1[i];
             }
+            stage2FollowsStage1 = true;
         }
-        const Value bank = max(max(max(max(stage2[0], stage2[1]), max(stage2[2], stage2[3])),
-                                   max(max(stage2[4], stage2[5]), max(stage2[6], stage2[7]))),
-                               Value::both(1.0));
+        const Value* s = bankStages;
+        const Value bank =
+            max(max(max(max(s[0], s[1]), max(s[2], s[3])), max(max(s[4], s[5]), max(s[6], s[7]))),
+                Value::both(1.0));
 
         // 11. Transient envelope: window maximum over N frames, block-convolved with
         // the kernel. Mathematically it is at least the detector value of the frame whose
@@ -328,9 +356,9 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
         // hair (far more than its rounding, far less than anything audible) and floored
         // at that detector value exactly: a plateau of value P then gives exactly P, and
         // the released sample can never exceed full scale.
-        window_.replace(windowPosition, delta);
+        window.replace(windowPosition, delta);
         windowPosition = (windowPosition + 1) & windowMask;
-        const Value convolved = convolver_.step(window_.maximum());
+        const Value convolved = convolver.step(window.maximum());
         const Value envelope = max(convolved * Value::both(kConvolutionBias), released);
 
         // 12. Gain: (1 - T) g1 + T g2, written as g1 + T (g2 - g1) so that it is exactly
@@ -353,23 +381,24 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
         // 14. Requantization or the final clip. The clip is a plain min/max: the
         // textbook 0.5 (|o + 1| - |o - 1|) rounds away the last bit of full-precision
         // doubles, so a sample well inside full scale would not pass unchanged.
-        double yl;
-        double yr;
+        Value y;
         if (quantize) {
+            double yl;
+            double yr;
             requantizer.frame(out.left(), out.right(), yl, yr, generator);
+            y = Value(yl, yr);
         } else {
-            const Value clipped = min(max(out, Value::both(-1.0)), one);
-            yl = clipped.left();
-            yr = clipped.right();
+            y = min(max(out, Value::both(-1.0)), one);
         }
-        if (outLeft != nullptr) {
-            if (outRight != nullptr) outRight[n] = static_cast<Sample>(yr);
-            outLeft[n] = static_cast<Sample>(yl);
-        }
+        if (outLeft != nullptr) Layout::storeFrame(outLeft, outRight, n, y);
     }
 
     // Locals back into state.
     meters.endBlock(meterFrames);
+    convolver_.commit(convolver);
+    if (stage2FollowsStage1) {
+        for (int i = 0; i < kStages; ++i) stage2[i] = stage1[i];
+    }
     for (int i = 0; i < kStages; ++i) {
         stage1_.view().set(i, stage1[i]);
         stage2_.view().set(i, stage2[i]);
@@ -378,9 +407,8 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
     smoothedOutput_ = output;
     leveller_ = leveller;
     dryIndex_ = dryIndex;
-    alignmentIndex_ = alignmentIndex;
+    historyIndex_ = historyIndex;
     lookAheadIndex_ = lookAheadIndex;
-    peakPosition_ = peakPosition;
     windowPosition_ = windowPosition;
 }
 

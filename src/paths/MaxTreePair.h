@@ -45,21 +45,36 @@ class MaxTreePair {
     Value maximum() { return nodes_.view().get(1); }
     Value node(int j) { return nodes_.view().get(j); }
 
-    // Replaces the leaves at `position` of both lanes and returns the values they held.
-    Value replace(int position, Value value) {
-        const auto node = nodes_.view();
-        int j = leafCount_ + position;
-        const Value old = node.get(j);
-        node.set(j, value);
-        Value v = value;
-        while (j > 1) {
-            const Value sibling = node.get(j ^ 1);
-            j >>= 1;
-            v = max(v, sibling);
-            node.set(j, v);
+    // The trees as a hot loop holds them: node pointer(s) and leaf count in registers.
+    // (Through the members they would be reloaded after every store of a node.)
+    class Cursor {
+      public:
+        // Replaces the leaves at `position` of both lanes and returns the values they held.
+        Value replace(int position, Value value) const {
+            int j = leafCount_ + position;
+            const Value old = node_.get(j);
+            node_.set(j, value);
+            Value v = value;
+            while (j > 1) {
+                const Value sibling = node_.get(j ^ 1);
+                j >>= 1;
+                v = max(v, sibling);
+                node_.set(j, v);
+            }
+            return old;
         }
-        return old;
-    }
+        Value maximum() const { return node_.get(1); }
+
+      private:
+        friend class MaxTreePair;
+        Cursor(typename Layout::View node, int leafCount) : node_(node), leafCount_(leafCount) {}
+        typename Layout::View node_;
+        int leafCount_;
+    };
+    Cursor cursor() { return Cursor(nodes_.view(), leafCount_); }
+
+    // Replaces the leaves at `position` of both lanes and returns the values they held.
+    Value replace(int position, Value value) { return cursor().replace(position, value); }
 
   private:
     typename Layout::Array nodes_;
