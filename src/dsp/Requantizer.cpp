@@ -56,10 +56,7 @@ void Requantizer::reset() {
     autoblackLevel_ = kAutoblackStart;
 }
 
-void Requantizer::clear() {
-    historyL_.fill(0.0);
-    historyR_.fill(0.0);
-}
+void Requantizer::clear() { history_.fill(0.0); }
 
 double Requantizer::scaleForBitsStep(int step) {
     switch (step) {
@@ -83,12 +80,36 @@ void Requantizer::beginBlock(const EngineParameters& parameters, const RateSetti
     if (set < 0 || set >= kNoiseShapeSetCount) set = kNoiseShapeOff;
     selectedSet_ = set;
     coefficients_ = sets_[static_cast<std::size_t>(set)].data();
+    for (std::size_t k = 0; k < kTaps; ++k) {
+        pairedCoefficients_[2 * k] = coefficients_[k];
+        pairedCoefficients_[2 * k + 1] = coefficients_[k];
+    }
 
     const std::uint32_t serial = parameters.shaperResetSerial.load(std::memory_order_relaxed);
     if (serial != lastResetSerial_) {
         lastResetSerial_ = serial;
         position_ = 0;
     }
+}
+
+RequantizerFrames Requantizer::frames() {
+    RequantizerFrames block;
+    block.coefficients_ = pairedCoefficients_.data();
+    block.history_ = history_.data();
+    block.position_ = position_;
+    // The most recent error, read from the history so a clear() is seen.
+    block.lastError_ = DoublePair::load(history_.data() + 2 * (position_ + kTaps));
+    block.scale_ = DoublePair::both(scale_);
+    block.inverseScale_ = DoublePair::both(inverseScale_);
+    block.level_ = autoblackLevel_;
+    block.autoblackCoefficient_ = autoblackCoefficient_;
+    block.autoblackOn_ = autoblackOn_;
+    return block;
+}
+
+void Requantizer::endBlock(const RequantizerFrames& block) {
+    position_ = block.position_;
+    autoblackLevel_ = block.level_;
 }
 
 const Requantizer::CoefficientSet& Requantizer::coefficientSet(int index) const {

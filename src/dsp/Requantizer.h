@@ -15,8 +15,98 @@
 
 #include "dsp/EngineSettings.h"
 #include "dsp/NoiseGenerator.h"
+#include "paths/DoublePair.h"
 
 namespace tq {
+
+class Requantizer;
+
+// One block of requantized frames as the engine's hot loop runs them: history pointer,
+// position, autoblack level and settings in locals the compiler keeps in registers, both
+// channels as one pair. Every lane runs the arithmetic of the scalar description (12-tap
+// sums in the same order, truncation toward zero), so each lane's results are exactly
+// those of a channel processed alone. Requantizer::frames() hands one out (after
+// beginBlock), endBlock() stores the state back.
+class RequantizerFrames {
+  public:
+    static constexpr int kTaps = 12;
+
+    // Engine outputs in, final clipped output samples out; the generator advances four
+    // times: left u1, u2, right u3, u4. Only for blocks with "Quantize" on.
+    [[gnu::always_inline]] DoublePair frame(DoublePair out, NoiseGenerator& generator) {
+        constexpr double kSilence = 1e-8;
+        const DoublePair magnitude = abs(out);
+        if (!autoblackOn_ || magnitude.left() > kSilence || magnitude.right() > kSilence) {
+            level_ = 1.0;
+        } else {
+            level_ = level_ - autoblackCoefficient_ * level_;
+        }
+        level_ = (level_ + 1e-30) - 1e-30;  // keeps the fade out of the denormal range
+
+        // Feedback: 12 taps read backwards from the most recent error, which is also
+        // kept in a register so the loop does not wait for its store to arrive.
+        const double* history = history_ + 2 * (position_ + kTaps);
+        DoublePair feedback = DoublePair::both(0.0) + DoublePair::load(coefficients_) * lastError_;
+#pragma GCC unroll 12
+        for (int k = 1; k < kTaps; ++k) {
+            feedback = feedback +
+                       DoublePair::load(coefficients_ + 2 * k) * DoublePair::load(history - 2 * k);
+        }
+        const DoublePair shaped = out + feedback;
+
+        if (++position_ == kTaps) position_ = 0;
+
+        const std::uint32_t u1 = generator.nextWord();
+        const std::uint32_t u2 = generator.nextWord();
+        const std::uint32_t u3 = generator.nextWord();
+        const std::uint32_t u4 = generator.nextWord();
+        const DoublePair dither = DoublePair::both(0.5) * (uniform(u1, u3) + uniform(u2, u4));
+        const DoublePair steps = truncate(shaped * scale_ + scale_ + dither);
+        const DoublePair quantized = (steps - scale_) * inverseScale_;
+
+        lastError_ = quantized - shaped;
+        lastError_.store(history_ + 2 * position_);
+        lastError_.store(history_ + 2 * (position_ + kTaps));
+
+        const DoublePair y = quantized * DoublePair::both(level_);
+        const DoublePair one = DoublePair::both(1.0);
+        return DoublePair::both(0.5) * (abs(y + one) - abs(y - one));
+    }
+
+  private:
+    friend class Requantizer;
+    RequantizerFrames() = default;
+
+    // NoiseGenerator::nextUniform of two words, one per lane.
+    static DoublePair uniform(std::uint32_t left, std::uint32_t right) {
+        const DoublePair words(static_cast<double>(left), static_cast<double>(right));
+        return DoublePair::both(2.0) * words * DoublePair::both(NoiseGenerator::kWordScale) -
+               DoublePair::both(1.0);
+    }
+
+    // std::trunc of both lanes. Below 2^31 in magnitude the 32-bit conversion truncates
+    // exactly (it can turn -0 into +0, which the following subtraction of the scale
+    // makes irrelevant); anything larger takes std::trunc, so no sample is too far out.
+    static DoublePair truncate(DoublePair x) {
+#if TQ_HAVE_SSE2
+        const __m128d magnitude = abs(x).v;
+        if (_mm_movemask_pd(_mm_cmplt_pd(magnitude, _mm_set1_pd(2147483647.0))) == 3) [[likely]] {
+            return DoublePair(_mm_cvtepi32_pd(_mm_cvttpd_epi32(x.v)));
+        }
+#endif
+        return DoublePair(std::trunc(x.left()), std::trunc(x.right()));
+    }
+
+    const double* coefficients_ = nullptr;  // 12 pairs, each coefficient twice
+    double* history_ = nullptr;             // 24 (left, right) error pairs, doubled
+    int position_ = 0;
+    DoublePair lastError_;
+    DoublePair scale_;
+    DoublePair inverseScale_;
+    double level_ = 0.0;
+    double autoblackCoefficient_ = 0.0;
+    bool autoblackOn_ = false;
+};
 
 class Requantizer {
   public:
@@ -55,32 +145,17 @@ class Requantizer {
             yR = std::min(std::max(outR, -1.0), 1.0);
             return;
         }
-        double level = autoblackLevel_;
-        if (!autoblackOn_ || std::fabs(outL) > kSilenceThreshold ||
-            std::fabs(outR) > kSilenceThreshold) {
-            level = 1.0;
-        } else {
-            level = level - autoblackCoefficient_ * level;
-        }
-        level = (level + 1e-30) - 1e-30;  // keeps the fade out of the denormal range
-        autoblackLevel_ = level;
-
-        const int readEnd = position_ + kTaps;  // most recent error, doubled copy
-        const double shapedL = outL + feedback(historyL_.data(), readEnd);
-        const double shapedR = outR + feedback(historyR_.data(), readEnd);
-
-        int position = position_ + 1;
-        if (position == kTaps) position = 0;
-        position_ = position;
-
-        const double quantizedL = quantize(shapedL, generator);
-        const double quantizedR = quantize(shapedR, generator);
-        store(historyL_.data(), position, quantizedL - shapedL);
-        store(historyR_.data(), position, quantizedR - shapedR);
-
-        yL = clipToFullScale(quantizedL * level);
-        yR = clipToFullScale(quantizedR * level);
+        RequantizerFrames block = frames();
+        const DoublePair y = block.frame(DoublePair(outL, outR), generator);
+        endBlock(block);
+        yL = y.left();
+        yR = y.right();
     }
+
+    // [audio-thread, lock held] After beginBlock: the state for a block of frames.
+    RequantizerFrames frames();
+    // [audio-thread, lock held] Stores the state of the block's frames back.
+    void endBlock(const RequantizerFrames& block);
 
     // Inspection for tests and the effect.
     const CoefficientSet& coefficientSet(int index) const;
@@ -100,34 +175,14 @@ class Requantizer {
     static double scaleForBitsStep(int step);
 
   private:
-    // Each history holds 12 errors twice (entries j and j + 12 are equal), so the
-    // 12 taps read one contiguous run backwards from the most recent error.
-    using History = std::array<double, 2 * kTaps>;
-
-    double feedback(const double* history, int readEnd) const {
-        const double* c = coefficients_;
-        double sum = 0.0;
-        for (int k = 0; k < kTaps; ++k) sum += c[k] * history[readEnd - k];
-        return sum;
-    }
-
-    static void store(double* history, int position, double error) {
-        history[position] = error;
-        history[position + kTaps] = error;
-    }
-
-    double quantize(double shaped, NoiseGenerator& generator) const {
-        const double u1 = generator.nextUniform();
-        const double u2 = generator.nextUniform();
-        const double dither = 0.5 * (u1 + u2);
-        // std::trunc keeps the truncation defined however far the sample lies outside full scale.
-        const double steps = std::trunc(shaped * scale_ + scale_ + dither);
-        return (steps - scale_) * inverseScale_;
-    }
+    // Both channels' errors as (left, right) pairs, 12 of them twice over (entries j and
+    // j + 12 are equal), so the 12 taps read one contiguous run backwards from the most
+    // recent error.
+    using History = std::array<double, 2 * 2 * kTaps>;
 
     alignas(16) std::array<CoefficientSet, kNoiseShapeSetCount> sets_{};
-    alignas(16) History historyL_{};
-    alignas(16) History historyR_{};
+    alignas(16) History history_{};
+    alignas(16) std::array<double, 2 * kTaps> pairedCoefficients_{};  // selected set, each twice
     const double* coefficients_ = nullptr;
     int selectedSet_ = kNoiseShapeOff;
     int position_ = 0;

@@ -152,6 +152,13 @@ class LimiterEngine {
 
     static DoublePair asPair(PlainPair v) { return DoublePair(v.l, v.r); }
     static DoublePair asPair(DoublePair v) { return v; }
+    static Value fromPair(DoublePair v) {
+        if constexpr (std::is_same_v<Value, DoublePair>) {
+            return v;
+        } else {
+            return Value(v.left(), v.right());
+        }
+    }
 
     // The same pointer, but the compiler may no longer assume it: called once per frame,
     // it keeps the frame's parameter reads as single loads relative to one register.
@@ -217,6 +224,8 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
     auto convolver = convolver_.cursor();
     MeterFrames meterFrames = meters.frames();
     const bool needsBankShare = meterFrames.needsBankShare();
+    RequantizerFrames requantizerFrames = requantizer.frames();
+    NoiseGenerator dither = generator;  // a local copy keeps the three words in registers
     Value stage1[kStages];
     Value stage2[kStages];
     for (int i = 0; i < kStages; ++i) {
@@ -383,10 +392,7 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
         // doubles, so a sample well inside full scale would not pass unchanged.
         Value y;
         if (quantize) {
-            double yl;
-            double yr;
-            requantizer.frame(out.left(), out.right(), yl, yr, generator);
-            y = Value(yl, yr);
+            y = fromPair(requantizerFrames.frame(asPair(out), dither));
         } else {
             y = min(max(out, Value::both(-1.0)), one);
         }
@@ -395,6 +401,8 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
 
     // Locals back into state.
     meters.endBlock(meterFrames);
+    requantizer.endBlock(requantizerFrames);
+    generator = dither;
     convolver_.commit(convolver);
     if (stage2FollowsStage1) {
         for (int i = 0; i < kStages; ++i) stage2[i] = stage1[i];
