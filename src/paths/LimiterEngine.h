@@ -16,6 +16,12 @@
 // is the sample pushed 31 frames earlier, which is exactly what the delay would give,
 // including the zeros after a buffer clear. The look-ahead delay and the peak window
 // share one position, as both advance by one modulo L and restart together.
+//
+// The frames of a block run in chunks of 64, in two passes: steps 1 to 6 (input to
+// detector value) for the whole chunk, then steps 7 to 14. Each frame still runs every
+// step in order and reads each engine value once; but the long chain of the half-band
+// sum no longer stands in line with the limiter's own loop-carried chains, so the
+// processor overlaps the sums of many frames.
 #pragma once
 
 #include <cfloat>
@@ -54,6 +60,8 @@ class LimiterEngine {
     static constexpr int kStages = 8;
     static constexpr int kDryCapacity = kMaxLookAhead + kAlignmentDelay + 1;
     static constexpr int kHistory = 64;  // half-band history, kept twice over
+    // Frames per chunk: steps 1 to 6 run over a chunk, then steps 7 to 14.
+    static constexpr int kChunk = 64;
     static constexpr double kDetectorFloor = 1e-5;
     static constexpr double kOversampleMargin = 1.001;
     // 1 - 2^-40: the downward bias of the convolved envelope (see step 11).
@@ -68,7 +76,12 @@ class LimiterEngine {
           stage1_(kStages),
           stage2_(kStages),
           peak_(kMaxLookAhead),
-          window_(kMaxSmoothingLength) {
+          window_(kMaxSmoothingLength),
+          detectorValues_(kChunk),
+          alignedValues_(kChunk),
+          dryValues_(kChunk),
+          outputGains_(kChunk),
+          levellerGains_(kChunk) {
         const auto& table = HalfbandCoefficients::table();
         for (int k = 0; k < HalfbandCoefficients::kCount; ++k) {
             halfbandCoefficients_.view().set(k, Value::both(table[static_cast<std::size_t>(k)]));
@@ -150,6 +163,13 @@ class LimiterEngine {
         return Value(sanitizeInput(x.left()), sanitizeInput(x.right()));
     }
 
+    // max(1, E) over the eight stages, reduced pairwise.
+    static Value bankEnvelope(const Value* s) {
+        return max(
+            max(max(max(s[0], s[1]), max(s[2], s[3])), max(max(s[4], s[5]), max(s[6], s[7]))),
+            Value::both(1.0));
+    }
+
     static DoublePair asPair(PlainPair v) { return DoublePair(v.l, v.r); }
     static DoublePair asPair(DoublePair v) { return v; }
     static Value fromPair(DoublePair v) {
@@ -183,6 +203,12 @@ class LimiterEngine {
     MaxTreePair<Layout> peak_;
     MaxTreePair<Layout> window_;
     BlockConvolver<Layout> convolver_;
+    // Hand-over from the first pass over a chunk (steps 1 to 6) to the second (7 to 14).
+    typename Layout::Array detectorValues_;
+    typename Layout::Array alignedValues_;
+    typename Layout::Array dryValues_;
+    AlignedBuffer outputGains_;
+    AlignedBuffer levellerGains_;
 
     double smoothedDrive_ = 1.0;
     double smoothedOutput_ = 1.0;
@@ -222,6 +248,11 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
     const auto peak = peak_.cursor();
     const auto window = window_.cursor();
     auto convolver = convolver_.cursor();
+    const auto detectorValues = detectorValues_.view();
+    const auto alignedValues = alignedValues_.view();
+    const auto dryValues = dryValues_.view();
+    double* const outputGains = outputGains_.data();
+    double* const levellerGains = levellerGains_.data();
     MeterFrames meterFrames = meters.frames();
     const bool needsBankShare = meterFrames.needsBankShare();
     RequantizerFrames requantizerFrames = requantizer.frames();
@@ -244,159 +275,175 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
     int lookAheadIndex = lookAheadIndex_;
     int windowPosition = windowPosition_;
 
-    for (int n = 0; n < frames; ++n) {
-        // Engine values, read once per frame.
-        const EngineParameters& p = *opaque(parameters);
-        const double driveTarget = p.driveGain.load(relaxed);
-        const double outputTarget = autoOut ? 1.0 / driveTarget : p.outputGain.load(relaxed);
-        const double transient = p.transientShare.load(relaxed);
-        const double threshold = p.levellerGain.load(relaxed);
-        const bool levellerEngaged = p.levellerEngaged.load(relaxed);
-        const double link = p.linkAmount.load(relaxed);
-        const bool oversample = p.oversample.load(relaxed);
-        const bool secondOrder = p.detectorOrder.load(relaxed) != 0;
-        const bool powerOn = p.powerGain.load(relaxed) >= 0.5;
+    for (int start = 0; start < frames; start += kChunk) {
+        const int count = frames - start < kChunk ? frames - start : kChunk;
 
-        // Input, read before anything is written (hosts may process in place).
-        Value x = Value::both(0.0);
-        if (inLeft != nullptr) {
-            x = sanitizeInputs(
-                Value(static_cast<double>(inLeft[n]), static_cast<double>(inRight[n])));
-        }
+        // Steps 1 to 6 for the whole chunk: input to detector value.
+        for (int i = 0; i < count; ++i) {
+            const int n = start + i;
+            // Engine values, read once per frame.
+            const EngineParameters& p = *opaque(parameters);
+            const double driveTarget = p.driveGain.load(relaxed);
+            const double outputTarget = autoOut ? 1.0 / driveTarget : p.outputGain.load(relaxed);
+            const double threshold = p.levellerGain.load(relaxed);
+            const bool levellerEngaged = p.levellerEngaged.load(relaxed);
+            const bool oversample = p.oversample.load(relaxed);
 
-        // 1. Gain smoothing.
-        drive = guard(drive + (driveTarget - drive) * gainCoefficient);
-        output = guard(output + (outputTarget - output) * gainCoefficient);
+            // Input: the whole chunk is read before any of it is written (hosts may
+            // process in place).
+            Value x = Value::both(0.0);
+            if (inLeft != nullptr) {
+                x = sanitizeInputs(
+                    Value(static_cast<double>(inLeft[n]), static_cast<double>(inRight[n])));
+            }
 
-        // 2. Dry delay (L + 31).
-        const Value dryOut = dry.get(dryIndex);
-        dry.set(dryIndex, x);
-        if (++dryIndex == dryLength) dryIndex = 0;
+            // 1. Gain smoothing.
+            drive = guard(drive + (driveTarget - drive) * gainCoefficient);
+            output = guard(output + (outputTarget - output) * gainCoefficient);
+            outputGains[i] = output;
 
-        // 3. Drive.
-        const Value driven = x * Value::both(drive);
+            // 2. Dry delay (L + 31).
+            dryValues.set(i, dry.get(dryIndex));
+            dry.set(dryIndex, x);
+            if (++dryIndex == dryLength) dryIndex = 0;
 
-        // 4. Leveller.
-        double peakLevel = Layout::maxAcross(abs(driven)).left();
-        peakLevel = peakLevel > kDetectorFloor ? peakLevel : kDetectorFloor;
-        leveller = guard(leveller + (peakLevel - leveller) * levellerCoefficient);
-        const double levellerGain =
-            (!levellerEngaged || leveller <= threshold) ? 1.0 : threshold / leveller;
-        const Value levelled = driven * Value::both(levellerGain);
+            // 3. Drive.
+            const Value driven = x * Value::both(drive);
 
-        // 5. Half-band history, which is also the alignment delay (31).
-        history.set(historyIndex, levelled);
-        history.set(historyIndex + kHistory, levelled);
-        historyIndex = (historyIndex + 1) & (kHistory - 1);
-        const Value aligned = history.get(historyIndex + kHistory - 1 - kAlignmentDelay);
+            // 4. Leveller.
+            double peakLevel = Layout::maxAcross(abs(driven)).left();
+            peakLevel = peakLevel > kDetectorFloor ? peakLevel : kDetectorFloor;
+            leveller = guard(leveller + (peakLevel - leveller) * levellerCoefficient);
+            const double levellerGain =
+                (!levellerEngaged || leveller <= threshold) ? 1.0 : threshold / leveller;
+            levellerGains[i] = levellerGain;
+            const Value levelled = driven * Value::both(levellerGain);
 
-        // 6. Detector.
-        Value detector = aligned;
-        if (oversample) {
-            // The 32 pair sums from the outermost (newest and oldest) inwards, one running
-            // sum per lane.
-            Value mid = Value::both(0.0);
+            // 5. Half-band history, which is also the alignment delay (31).
+            history.set(historyIndex, levelled);
+            history.set(historyIndex + kHistory, levelled);
+            historyIndex = (historyIndex + 1) & (kHistory - 1);
+            const Value aligned = history.get(historyIndex + kHistory - 1 - kAlignmentDelay);
+            alignedValues.set(i, aligned);
+
+            // 6. Detector.
+            Value detector = aligned;
+            if (oversample) {
+                // The 32 pair sums from the outermost (newest and oldest) inwards, one
+                // running sum per lane.
+                Value mid = Value::both(0.0);
 #pragma GCC unroll 32
-            for (int k = 0; k < HalfbandCoefficients::kCount; ++k) {
-                mid = mid + (history.get(historyIndex + kHistory - 1 - k) +
-                             history.get(historyIndex + k)) *
-                                coefficients.get(k);
+                for (int k = 0; k < HalfbandCoefficients::kCount; ++k) {
+                    mid = mid + (history.get(historyIndex + kHistory - 1 - k) +
+                                 history.get(historyIndex + k)) *
+                                    coefficients.get(k);
+                }
+                detector = selectGreaterEqual(abs(mid), abs(aligned), mid, aligned) *
+                           Value::both(kOversampleMargin);
             }
-            detector = selectGreaterEqual(abs(mid), abs(aligned), mid, aligned) *
-                       Value::both(kOversampleMargin);
+            // The upper clamp keeps every detector value below the trees' sentinel
+            // whatever the gains are.
+            detectorValues.set(i, min(max(abs(detector), Value::both(kDetectorFloor)),
+                                      Value::both(SlidingMaxTree::kLargestValue)));
         }
-        // The upper clamp keeps every detector value below the trees' sentinel whatever
-        // the gains are.
-        const Value delta = min(max(abs(detector), Value::both(kDetectorFloor)),
-                                Value::both(SlidingMaxTree::kLargestValue));
 
-        // 7. Look-ahead delay (L).
-        const Value delayed = lookAhead.get(lookAheadIndex);
-        lookAhead.set(lookAheadIndex, aligned);
+        // Steps 7 to 14 for the chunk: detector value to output.
+        for (int i = 0; i < count; ++i) {
+            const int n = start + i;
+            const EngineParameters& p = *opaque(parameters);
+            const double transient = p.transientShare.load(relaxed);
+            const double link = p.linkAmount.load(relaxed);
+            const bool secondOrder = p.detectorOrder.load(relaxed) != 0;
+            const bool powerOn = p.powerGain.load(relaxed) >= 0.5;
+            const Value delta = detectorValues.get(i);
 
-        // 8. Peak window over L frames. The leaf replaced holds the detector value of
-        // the frame whose audio `delayed` is.
-        const Value released = peak.replace(lookAheadIndex, delta);
-        const Value peaks = peak.maximum();
-        lookAheadIndex = (lookAheadIndex + 1) & lookAheadMask;
+            // 7. Look-ahead delay (L).
+            const Value delayed = lookAhead.get(lookAheadIndex);
+            lookAhead.set(lookAheadIndex, alignedValues.get(i));
 
-        // 9. Stereo link.
-        const Value level =
-            Value::both(link) * Layout::maxAcross(peaks) + Value::both(1.0 - link) * peaks;
+            // 8. Peak window over L frames. The leaf replaced holds the detector value of
+            // the frame whose audio `delayed` is.
+            const Value released = peak.replace(lookAheadIndex, delta);
+            const Value peaks = peak.maximum();
+            lookAheadIndex = (lookAheadIndex + 1) & lookAheadMask;
 
-        // 10. Smoother bank. The order switch is tested once, outside the stage loops, so
-        // both loops unroll. The bank envelope is reduced pairwise (max is exact, so the
-        // order does not matter) to keep the chain from the stages to the gain short.
-        const Value* bankStages = stage1;
-        if (secondOrder) {
-            if (stage2FollowsStage1) {
-                for (int i = 0; i < kStages; ++i) stage2[i] = stage1[i];
-                stage2FollowsStage1 = false;
-            }
+            // 9. Stereo link.
+            const Value level =
+                Value::both(link) * Layout::maxAcross(peaks) + Value::both(1.0 - link) * peaks;
+
+            // 10. Smoother bank. The order switch is tested once, outside the stage loops,
+            // so both loops unroll. The bank envelope is reduced pairwise (max is exact,
+            // so the order does not matter) to keep the chain from the stages to the gain
+            // short.
+            Value bank;
+            if (secondOrder) {
+                if (stage2FollowsStage1) {
+                    for (int k = 0; k < kStages; ++k) stage2[k] = stage1[k];
+                    stage2FollowsStage1 = false;
+                }
 #pragma GCC unroll 8
-            for (int i = 0; i < kStages; ++i) {
-                const Value attack = Value::both(p.attack[i].load(relaxed));
-                const Value release = Value::both(p.release[i].load(relaxed));
-                const Value rate1 = selectGreaterEqual(level, stage1[i], attack, release);
-                stage1[i] = guard(stage1[i] + rate1 * (level - stage1[i]));
-                const Value rate2 = selectGreater(stage1[i], stage2[i], attack, release);
-                stage2[i] = guard(stage2[i] + rate2 * (stage1[i] - stage2[i]));
-            }
-            bankStages = stage2;
-        } else {
+                for (int k = 0; k < kStages; ++k) {
+                    const Value attack = Value::both(p.attack[k].load(relaxed));
+                    const Value release = Value::both(p.release[k].load(relaxed));
+                    const Value rate1 = selectGreaterEqual(level, stage1[k], attack, release);
+                    stage1[k] = guard(stage1[k] + rate1 * (level - stage1[k]));
+                    const Value rate2 = selectGreater(stage1[k], stage2[k], attack, release);
+                    stage2[k] = guard(stage2[k] + rate2 * (stage1[k] - stage2[k]));
+                }
+                bank = bankEnvelope(stage2);
+            } else {
 #pragma GCC unroll 8
-            for (int i = 0; i < kStages; ++i) {
-                const Value attack = Value::both(p.attack[i].load(relaxed));
-                const Value release = Value::both(p.release[i].load(relaxed));
-                const Value rate1 = selectGreaterEqual(level, stage1[i], attack, release);
-                stage1[i] = guard(stage1[i] + rate1 * (level - stage1[i]));
+                for (int k = 0; k < kStages; ++k) {
+                    const Value attack = Value::both(p.attack[k].load(relaxed));
+                    const Value release = Value::both(p.release[k].load(relaxed));
+                    const Value rate1 = selectGreaterEqual(level, stage1[k], attack, release);
+                    stage1[k] = guard(stage1[k] + rate1 * (level - stage1[k]));
+                }
+                stage2FollowsStage1 = true;
+                bank = bankEnvelope(stage1);
             }
-            stage2FollowsStage1 = true;
+
+            // 11. Transient envelope: window maximum over N frames, block-convolved with
+            // the kernel. Mathematically it is at least the detector value of the frame
+            // whose audio is released now (every windowed maximum in the sum covers that
+            // frame), but the transform rounds either way. So the convolution is pulled
+            // down by a hair (far more than its rounding, far less than anything audible)
+            // and floored at that detector value exactly: a plateau of value P then gives
+            // exactly P, and the released sample can never exceed full scale.
+            window.replace(windowPosition, delta);
+            windowPosition = (windowPosition + 1) & windowMask;
+            const Value convolved = convolver.step(window.maximum());
+            const Value envelope = max(convolved * Value::both(kConvolutionBias), released);
+
+            // 12. Gain: (1 - T) g1 + T g2, written as g1 + T (g2 - g1) so that it is
+            // exactly g1 when both agree and never exceeds g2 (g1 <= g2 because E >= 1).
+            const Value one = Value::both(1.0);
+            const Value bankGain = one / max(bank, envelope);
+            const Value transientGain = one / max(envelope, one);
+            const Value gain = bankGain + Value::both(transient) * (transientGain - bankGain);
+
+            // 13. Output gain, or the bypass.
+            const Value dryOut = dryValues.get(i);
+            const Value out = powerOn ? gain * delayed * Value::both(outputGains[i]) : dryOut;
+
+            // Measurements: the dry input aligned with the output, the limiter gain and
+            // the bank's share T + (1 - T) / E of it, the leveller gain, the output.
+            const Value bankShare =
+                needsBankShare ? Value::both(transient) + Value::both(1.0 - transient) / bank : one;
+            meterFrames.frame(asPair(dryOut), asPair(gain), asPair(bankShare), levellerGains[i],
+                              asPair(out), powerOn);
+
+            // 14. Requantization or the final clip. The clip is a plain min/max: the
+            // textbook 0.5 (|o + 1| - |o - 1|) rounds away the last bit of full-precision
+            // doubles, so a sample well inside full scale would not pass unchanged.
+            Value y;
+            if (quantize) {
+                y = fromPair(requantizerFrames.frame(asPair(out), dither));
+            } else {
+                y = min(max(out, Value::both(-1.0)), one);
+            }
+            if (outLeft != nullptr) Layout::storeFrame(outLeft, outRight, n, y);
         }
-        const Value* s = bankStages;
-        const Value bank =
-            max(max(max(max(s[0], s[1]), max(s[2], s[3])), max(max(s[4], s[5]), max(s[6], s[7]))),
-                Value::both(1.0));
-
-        // 11. Transient envelope: window maximum over N frames, block-convolved with
-        // the kernel. Mathematically it is at least the detector value of the frame whose
-        // audio is released now (every windowed maximum in the sum covers that frame),
-        // but the transform rounds either way. So the convolution is pulled down by a
-        // hair (far more than its rounding, far less than anything audible) and floored
-        // at that detector value exactly: a plateau of value P then gives exactly P, and
-        // the released sample can never exceed full scale.
-        window.replace(windowPosition, delta);
-        windowPosition = (windowPosition + 1) & windowMask;
-        const Value convolved = convolver.step(window.maximum());
-        const Value envelope = max(convolved * Value::both(kConvolutionBias), released);
-
-        // 12. Gain: (1 - T) g1 + T g2, written as g1 + T (g2 - g1) so that it is exactly
-        // g1 when both agree and never exceeds g2 (g1 <= g2 because E >= 1).
-        const Value one = Value::both(1.0);
-        const Value bankGain = one / max(bank, envelope);
-        const Value transientGain = one / max(envelope, one);
-        const Value gain = bankGain + Value::both(transient) * (transientGain - bankGain);
-
-        // 13. Output gain, or the bypass.
-        const Value out = powerOn ? gain * delayed * Value::both(output) : dryOut;
-
-        // Measurements: the dry input aligned with the output, the limiter gain and
-        // the bank's share T + (1 - T) / E of it, the leveller gain, the output.
-        const Value bankShare =
-            needsBankShare ? Value::both(transient) + Value::both(1.0 - transient) / bank : one;
-        meterFrames.frame(asPair(dryOut), asPair(gain), asPair(bankShare), levellerGain,
-                          asPair(out), powerOn);
-
-        // 14. Requantization or the final clip. The clip is a plain min/max: the
-        // textbook 0.5 (|o + 1| - |o - 1|) rounds away the last bit of full-precision
-        // doubles, so a sample well inside full scale would not pass unchanged.
-        Value y;
-        if (quantize) {
-            y = fromPair(requantizerFrames.frame(asPair(out), dither));
-        } else {
-            y = min(max(out, Value::both(-1.0)), one);
-        }
-        if (outLeft != nullptr) Layout::storeFrame(outLeft, outRight, n, y);
     }
 
     // Locals back into state.
