@@ -15,7 +15,9 @@
 // The alignment delay (31) is the half-band history itself: the history's centre sample
 // is the sample pushed 31 frames earlier, which is exactly what the delay would give,
 // including the zeros after a buffer clear. The look-ahead delay and the peak window
-// share one position, as both advance by one modulo L and restart together.
+// share one position, as both advance by one modulo L and restart together. The peak
+// window and the transient window are SlidingMaximumPairs: the same maxima as the
+// SlidingMaxTree walks, in constant time per frame.
 //
 // The frames of a block run in chunks of 64, in two passes: steps 1 to 6 (input to
 // detector value) for the whole chunk, then steps 7 to 14. Each frame still runs every
@@ -36,7 +38,7 @@
 #include "paths/BlockConvolver.h"
 #include "paths/ChannelLayout.h"
 #include "paths/HalfbandInterpolator.h"
-#include "paths/MaxTreePair.h"
+#include "paths/SlidingMaximumPair.h"
 
 namespace tq {
 
@@ -88,7 +90,7 @@ class LimiterEngine {
         }
     }
 
-    // [lock held] New lengths and coefficients; the trees restart cleared, the block
+    // [lock held] New lengths and coefficients; the windows restart cleared, the block
     // convolver restarts at position 0; positions beyond the new lengths restart at 0.
     bool configure(const RateSettings& rates, const double* kernelSpectrum) {
         if (!convolver_.configure(rates.smoothingLength, rates.transientRingLength,
@@ -96,8 +98,8 @@ class LimiterEngine {
             return false;
         }
         rates_ = rates;
-        peak_.setLeafCount(rates.lookAhead);
-        window_.setLeafCount(rates.smoothingLength);
+        peak_.setLength(rates.lookAhead);
+        window_.setLength(rates.smoothingLength);
         if (dryIndex_ >= rates.lookAhead + kAlignmentDelay) dryIndex_ = 0;
         lookAheadIndex_ &= rates.lookAhead - 1;
         windowPosition_ &= rates.smoothingLength - 1;
@@ -120,7 +122,7 @@ class LimiterEngine {
         clear();
     }
 
-    // [lock held] Buffer clear: delays, histories, trees (with their sentinel) and
+    // [lock held] Buffer clear: delays, histories, windows and
     // block buffers zeroed; positions kept.
     void clear() {
         dry_.clear();
@@ -200,8 +202,8 @@ class LimiterEngine {
     typename Layout::Array lookAhead_;
     typename Layout::Array stage1_;
     typename Layout::Array stage2_;
-    MaxTreePair<Layout> peak_;
-    MaxTreePair<Layout> window_;
+    SlidingMaximumPair<Layout> peak_;
+    SlidingMaximumPair<Layout> window_;
     BlockConvolver<Layout> convolver_;
     // Hand-over from the first pass over a chunk (steps 1 to 6) to the second (7 to 14).
     typename Layout::Array detectorValues_;
@@ -245,8 +247,8 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
     const auto history = history_.view();
     const auto coefficients = halfbandCoefficients_.view();
     const auto lookAhead = lookAhead_.view();
-    const auto peak = peak_.cursor();
-    const auto window = window_.cursor();
+    auto peak = peak_.cursor();
+    auto window = window_.cursor();
     auto convolver = convolver_.cursor();
     const auto detectorValues = detectorValues_.view();
     const auto alignedValues = alignedValues_.view();
@@ -341,7 +343,7 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
                 detector = selectGreaterEqual(abs(mid), abs(aligned), mid, aligned) *
                            Value::both(kOversampleMargin);
             }
-            // The upper clamp keeps every detector value below the trees' sentinel
+            // The upper clamp keeps every detector value within what a SlidingMaxTree takes
             // whatever the gains are.
             detectorValues.set(i, min(max(abs(detector), Value::both(kDetectorFloor)),
                                       Value::both(SlidingMaxTree::kLargestValue)));
@@ -451,6 +453,8 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
     requantizer.endBlock(requantizerFrames);
     generator = dither;
     convolver_.commit(convolver);
+    peak_.commit(peak);
+    window_.commit(window);
     if (stage2FollowsStage1) {
         for (int i = 0; i < kStages; ++i) stage2[i] = stage1[i];
     }
