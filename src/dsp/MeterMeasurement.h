@@ -76,6 +76,8 @@ class MeterFrames {
 
     // Whether frame() reads its bankShare argument this block ("AttShow" bits 0 or 1).
     bool needsBankShare() const { return showBank_ || showTransient_; }
+    // Whether the output meters take the inter-sample values this block ("MeterOvs").
+    bool oversampled() const { return oversampled_; }
 
   private:
     friend class MeterMeasurement;

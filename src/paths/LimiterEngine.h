@@ -19,13 +19,15 @@
 // window and the transient window are SlidingMaximumPairs: the same maxima as the
 // SlidingMaxTree walks, in constant time per frame.
 //
-// The frames of a block run in chunks of 64, in two passes: steps 1 to 6 (input to
-// detector value) for the whole chunk, then steps 7 to 14. Each frame still runs every
-// step in order and reads each engine value once; but the long chain of the half-band
-// sum no longer stands in line with the limiter's own loop-carried chains, so the
-// processor overlaps the sums of many frames.
+// The frames of a block run in chunks of 64, in passes: steps 1 to 6 (input to detector
+// value) for the whole chunk, then steps 7 to 14; with requantization or the oversampled
+// output meters on, the measurements and step 14 get a third pass. Each frame still runs
+// every step in order and reads each engine value once; but long chains (the half-band
+// sums, the noise shaper's feedback loop) no longer stand in line with the limiter's own
+// loop-carried chains, so the processor overlaps them from frame to frame.
 #pragma once
 
+#include <array>
 #include <cfloat>
 #include <cmath>
 #include <type_traits>
@@ -83,7 +85,10 @@ class LimiterEngine {
           alignedValues_(kChunk),
           dryValues_(kChunk),
           outputGains_(kChunk),
-          levellerGains_(kChunk) {
+          levellerGains_(kChunk),
+          outValues_(kChunk),
+          gainValues_(kChunk),
+          shareValues_(kChunk) {
         const auto& table = HalfbandCoefficients::table();
         for (int k = 0; k < HalfbandCoefficients::kCount; ++k) {
             halfbandCoefficients_.view().set(k, Value::both(table[static_cast<std::size_t>(k)]));
@@ -172,6 +177,11 @@ class LimiterEngine {
             Value::both(1.0));
     }
 
+    // The smoother bank's share T + (1 - T) / E of the limiter gain, for the meters.
+    static Value bankShare(double transient, Value bank) {
+        return Value::both(transient) + Value::both(1.0 - transient) / bank;
+    }
+
     static DoublePair asPair(PlainPair v) { return DoublePair(v.l, v.r); }
     static DoublePair asPair(DoublePair v) { return v; }
     static Value fromPair(DoublePair v) {
@@ -211,6 +221,11 @@ class LimiterEngine {
     typename Layout::Array dryValues_;
     AlignedBuffer outputGains_;
     AlignedBuffer levellerGains_;
+    // Hand-over from the second pass (to step 13) to the third (meters, step 14).
+    typename Layout::Array outValues_;
+    typename Layout::Array gainValues_;
+    typename Layout::Array shareValues_;
+    std::array<bool, kChunk> powerStates_{};
 
     double smoothedDrive_ = 1.0;
     double smoothedOutput_ = 1.0;
@@ -255,6 +270,10 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
     const auto dryValues = dryValues_.view();
     double* const outputGains = outputGains_.data();
     double* const levellerGains = levellerGains_.data();
+    const auto outValues = outValues_.view();
+    const auto gainValues = gainValues_.view();
+    const auto shareValues = shareValues_.view();
+    bool* const powerStates = powerStates_.data();
     MeterFrames meterFrames = meters.frames();
     const bool needsBankShare = meterFrames.needsBankShare();
     RequantizerFrames requantizerFrames = requantizer.frames();
@@ -276,6 +295,25 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
     int historyIndex = historyIndex_;
     int lookAheadIndex = lookAheadIndex_;
     int windowPosition = windowPosition_;
+
+    // Measurements (the dry input aligned with the output, the limiter gain and the bank's
+    // share of it, the leveller gain, the output) and step 14 for one frame.
+    const auto finishFrame = [&](int n, Value dryOut, Value gain, Value share, double levellerGain,
+                                 Value out, bool powerOn) __attribute__((always_inline)) {
+        meterFrames.frame(asPair(dryOut), asPair(gain), asPair(share), levellerGain, asPair(out),
+                          powerOn);
+        // 14. Requantization or the final clip. The clip is a plain min/max: the textbook
+        // 0.5 (|o + 1| - |o - 1|) rounds away the last bit of full-precision doubles, so a
+        // sample well inside full scale would not pass unchanged.
+        Value y;
+        if (quantize) {
+            y = fromPair(requantizerFrames.frame(asPair(out), dither));
+        } else {
+            y = min(max(out, Value::both(-1.0)), Value::both(1.0));
+        }
+        if (outLeft != nullptr) Layout::storeFrame(outLeft, outRight, n, y);
+    };
+    const bool thirdPass = quantize || meterFrames.oversampled();
 
     for (int start = 0; start < frames; start += kChunk) {
         const int count = frames - start < kChunk ? frames - start : kChunk;
@@ -349,102 +387,111 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
                                       Value::both(SlidingMaxTree::kLargestValue)));
         }
 
-        // Steps 7 to 14 for the chunk: detector value to output.
-        for (int i = 0; i < count; ++i) {
-            const int n = start + i;
-            const EngineParameters& p = *opaque(parameters);
-            const double transient = p.transientShare.load(relaxed);
-            const double link = p.linkAmount.load(relaxed);
-            const bool secondOrder = p.detectorOrder.load(relaxed) != 0;
-            const bool powerOn = p.powerGain.load(relaxed) >= 0.5;
-            const Value delta = detectorValues.get(i);
+        // Steps 7 to 13 for the chunk; the measurements and step 14 either in the same
+        // pass or, when requantization or the oversampled meters make them long, in a
+        // third pass of their own, where their chains overlap from frame to frame.
+        const auto secondPass = [&](auto finishLater) __attribute__((always_inline)) {
+            constexpr bool kThirdPass = decltype(finishLater)::value;
+            for (int i = 0; i < count; ++i) {
+                const int n = start + i;
+                const EngineParameters& p = *opaque(parameters);
+                const double transient = p.transientShare.load(relaxed);
+                const double link = p.linkAmount.load(relaxed);
+                const bool secondOrder = p.detectorOrder.load(relaxed) != 0;
+                const bool powerOn = p.powerGain.load(relaxed) >= 0.5;
+                const Value delta = detectorValues.get(i);
 
-            // 7. Look-ahead delay (L).
-            const Value delayed = lookAhead.get(lookAheadIndex);
-            lookAhead.set(lookAheadIndex, alignedValues.get(i));
+                // 7. Look-ahead delay (L).
+                const Value delayed = lookAhead.get(lookAheadIndex);
+                lookAhead.set(lookAheadIndex, alignedValues.get(i));
 
-            // 8. Peak window over L frames. The leaf replaced holds the detector value of
-            // the frame whose audio `delayed` is.
-            const Value released = peak.replace(lookAheadIndex, delta);
-            const Value peaks = peak.maximum();
-            lookAheadIndex = (lookAheadIndex + 1) & lookAheadMask;
+                // 8. Peak window over L frames. The leaf replaced holds the detector value of
+                // the frame whose audio `delayed` is.
+                const Value released = peak.replace(lookAheadIndex, delta);
+                const Value peaks = peak.maximum();
+                lookAheadIndex = (lookAheadIndex + 1) & lookAheadMask;
 
-            // 9. Stereo link.
-            const Value level =
-                Value::both(link) * Layout::maxAcross(peaks) + Value::both(1.0 - link) * peaks;
+                // 9. Stereo link.
+                const Value level =
+                    Value::both(link) * Layout::maxAcross(peaks) + Value::both(1.0 - link) * peaks;
 
-            // 10. Smoother bank. The order switch is tested once, outside the stage loops,
-            // so both loops unroll. The bank envelope is reduced pairwise (max is exact,
-            // so the order does not matter) to keep the chain from the stages to the gain
-            // short.
-            Value bank;
-            if (secondOrder) {
-                if (stage2FollowsStage1) {
-                    for (int k = 0; k < kStages; ++k) stage2[k] = stage1[k];
-                    stage2FollowsStage1 = false;
-                }
+                // 10. Smoother bank. The order switch is tested once, outside the stage loops,
+                // so both loops unroll. The bank envelope is reduced pairwise (max is exact,
+                // so the order does not matter) to keep the chain from the stages to the gain
+                // short.
+                Value bank;
+                if (secondOrder) {
+                    if (stage2FollowsStage1) {
+                        for (int k = 0; k < kStages; ++k) stage2[k] = stage1[k];
+                        stage2FollowsStage1 = false;
+                    }
 #pragma GCC unroll 8
-                for (int k = 0; k < kStages; ++k) {
-                    const Value attack = Value::both(p.attack[k].load(relaxed));
-                    const Value release = Value::both(p.release[k].load(relaxed));
-                    const Value rate1 = selectGreaterEqual(level, stage1[k], attack, release);
-                    stage1[k] = guard(stage1[k] + rate1 * (level - stage1[k]));
-                    const Value rate2 = selectGreater(stage1[k], stage2[k], attack, release);
-                    stage2[k] = guard(stage2[k] + rate2 * (stage1[k] - stage2[k]));
-                }
-                bank = bankEnvelope(stage2);
-            } else {
+                    for (int k = 0; k < kStages; ++k) {
+                        const Value attack = Value::both(p.attack[k].load(relaxed));
+                        const Value release = Value::both(p.release[k].load(relaxed));
+                        const Value rate1 = selectGreaterEqual(level, stage1[k], attack, release);
+                        stage1[k] = guard(stage1[k] + rate1 * (level - stage1[k]));
+                        const Value rate2 = selectGreater(stage1[k], stage2[k], attack, release);
+                        stage2[k] = guard(stage2[k] + rate2 * (stage1[k] - stage2[k]));
+                    }
+                    bank = bankEnvelope(stage2);
+                } else {
 #pragma GCC unroll 8
-                for (int k = 0; k < kStages; ++k) {
-                    const Value attack = Value::both(p.attack[k].load(relaxed));
-                    const Value release = Value::both(p.release[k].load(relaxed));
-                    const Value rate1 = selectGreaterEqual(level, stage1[k], attack, release);
-                    stage1[k] = guard(stage1[k] + rate1 * (level - stage1[k]));
+                    for (int k = 0; k < kStages; ++k) {
+                        const Value attack = Value::both(p.attack[k].load(relaxed));
+                        const Value release = Value::both(p.release[k].load(relaxed));
+                        const Value rate1 = selectGreaterEqual(level, stage1[k], attack, release);
+                        stage1[k] = guard(stage1[k] + rate1 * (level - stage1[k]));
+                    }
+                    stage2FollowsStage1 = true;
+                    bank = bankEnvelope(stage1);
                 }
-                stage2FollowsStage1 = true;
-                bank = bankEnvelope(stage1);
+
+                // 11. Transient envelope: window maximum over N frames, block-convolved with
+                // the kernel. Mathematically it is at least the detector value of the frame
+                // whose audio is released now (every windowed maximum in the sum covers that
+                // frame), but the transform rounds either way. So the convolution is pulled
+                // down by a hair (far more than its rounding, far less than anything audible)
+                // and floored at that detector value exactly: a plateau of value P then gives
+                // exactly P, and the released sample can never exceed full scale.
+                window.replace(windowPosition, delta);
+                windowPosition = (windowPosition + 1) & windowMask;
+                const Value convolved = convolver.step(window.maximum());
+                const Value envelope = max(convolved * Value::both(kConvolutionBias), released);
+
+                // 12. Gain: (1 - T) g1 + T g2, written as g1 + T (g2 - g1) so that it is
+                // exactly g1 when both agree and never exceeds g2 (g1 <= g2 because E >= 1).
+                const Value one = Value::both(1.0);
+                const Value bankGain = one / max(bank, envelope);
+                const Value transientGain = one / max(envelope, one);
+                const Value gain = bankGain + Value::both(transient) * (transientGain - bankGain);
+
+                // 13. Output gain, or the bypass.
+                const Value dryOut = dryValues.get(i);
+                const Value out = powerOn ? gain * delayed * Value::both(outputGains[i]) : dryOut;
+
+                if constexpr (kThirdPass) {
+                    outValues.set(i, out);
+                    gainValues.set(i, gain);
+                    if (needsBankShare) shareValues.set(i, bankShare(transient, bank));
+                    powerStates[i] = powerOn;
+                } else {
+                    finishFrame(n, dryOut, gain, needsBankShare ? bankShare(transient, bank) : one,
+                                levellerGains[i], out, powerOn);
+                }
             }
-
-            // 11. Transient envelope: window maximum over N frames, block-convolved with
-            // the kernel. Mathematically it is at least the detector value of the frame
-            // whose audio is released now (every windowed maximum in the sum covers that
-            // frame), but the transform rounds either way. So the convolution is pulled
-            // down by a hair (far more than its rounding, far less than anything audible)
-            // and floored at that detector value exactly: a plateau of value P then gives
-            // exactly P, and the released sample can never exceed full scale.
-            window.replace(windowPosition, delta);
-            windowPosition = (windowPosition + 1) & windowMask;
-            const Value convolved = convolver.step(window.maximum());
-            const Value envelope = max(convolved * Value::both(kConvolutionBias), released);
-
-            // 12. Gain: (1 - T) g1 + T g2, written as g1 + T (g2 - g1) so that it is
-            // exactly g1 when both agree and never exceeds g2 (g1 <= g2 because E >= 1).
-            const Value one = Value::both(1.0);
-            const Value bankGain = one / max(bank, envelope);
-            const Value transientGain = one / max(envelope, one);
-            const Value gain = bankGain + Value::both(transient) * (transientGain - bankGain);
-
-            // 13. Output gain, or the bypass.
-            const Value dryOut = dryValues.get(i);
-            const Value out = powerOn ? gain * delayed * Value::both(outputGains[i]) : dryOut;
-
-            // Measurements: the dry input aligned with the output, the limiter gain and
-            // the bank's share T + (1 - T) / E of it, the leveller gain, the output.
-            const Value bankShare =
-                needsBankShare ? Value::both(transient) + Value::both(1.0 - transient) / bank : one;
-            meterFrames.frame(asPair(dryOut), asPair(gain), asPair(bankShare), levellerGains[i],
-                              asPair(out), powerOn);
-
-            // 14. Requantization or the final clip. The clip is a plain min/max: the
-            // textbook 0.5 (|o + 1| - |o - 1|) rounds away the last bit of full-precision
-            // doubles, so a sample well inside full scale would not pass unchanged.
-            Value y;
-            if (quantize) {
-                y = fromPair(requantizerFrames.frame(asPair(out), dither));
-            } else {
-                y = min(max(out, Value::both(-1.0)), one);
+            if constexpr (kThirdPass) {
+                for (int i = 0; i < count; ++i) {
+                    finishFrame(start + i, dryValues.get(i), gainValues.get(i),
+                                needsBankShare ? shareValues.get(i) : Value::both(1.0),
+                                levellerGains[i], outValues.get(i), powerStates[i]);
+                }
             }
-            if (outLeft != nullptr) Layout::storeFrame(outLeft, outRight, n, y);
+        };
+        if (thirdPass) {
+            secondPass(std::true_type{});
+        } else {
+            secondPass(std::false_type{});
         }
     }
 
