@@ -34,7 +34,7 @@ class BlockConvolver {
     bool configure(int length, int ringLength, const double* kernelSpectrum) {
         const RealFftSize* fft = Layout::kFlavour == Flavour::Paired ? pairedFftForKernel(length)
                                                                      : scalarFftForKernel(length);
-        if (fft == nullptr || fft->inverse == nullptr || length > kMaxLength || ringLength < 1 ||
+        if (fft == nullptr || fft->convolve == nullptr || length > kMaxLength || ringLength < 1 ||
             ringLength > kMaxRingLength || kernelSpectrum == nullptr) {
             return false;
         }
@@ -128,17 +128,11 @@ class BlockConvolver {
     [[gnu::noinline]] void transform() {
         if (fft_ == nullptr) return;  // never configured: the envelope stays at zero
         if constexpr (Layout::kFlavour == Flavour::Paired) {
-            double* data = block_.view().pairs;
-            fft_->forward(data);
-            fft_->multiplySpectrum(data, kernel_);
-            fft_->inverse(data);
+            fft_->convolve(block_.view().pairs, kernel_);
         } else {
             const auto view = block_.view();
-            for (double* data : {view.left, view.right}) {
-                fft_->forward(data);
-                fft_->multiplySpectrum(data, kernel_);
-                fft_->inverse(data);
-            }
+            fft_->convolve(view.left, kernel_);
+            fft_->convolve(view.right, kernel_);
         }
     }
 

@@ -493,12 +493,32 @@ void scaleKernelSpectrum(double* spectrum) {
     }
 }
 
+// One block of the convolution. Up to M = 32 the three steps melt into one body, so the
+// block stays in registers from one step to the next and the calls are gone; larger sizes
+// would only bloat the code.
+template <class Lanes, int M>
+void convolveBlock(double* b, const double* kernel) {
+    forwardReal<Lanes, M>(b);
+    multiplySpectrum<Lanes, M>(b, kernel);
+    inverseReal<Lanes, M>(b);
+}
+
+template <class Lanes, int M>
+[[gnu::flatten]] void convolveSmallBlock(double* b, const double* kernel) {
+    convolveBlock<Lanes, M>(b, kernel);
+}
+
 template <class Lanes, int M>
 constexpr RealFftSize makeSize() {
-    RealFftSize entry{M, &forwardReal<Lanes, M>, nullptr, &multiplySpectrum<Lanes, M>,
-                      &scaleKernelSpectrum<Lanes, M>};
+    RealFftSize entry{M,
+                      &forwardReal<Lanes, M>,
+                      nullptr,
+                      &multiplySpectrum<Lanes, M>,
+                      &scaleKernelSpectrum<Lanes, M>,
+                      nullptr};
     if constexpr (M >= 16) {
         entry.inverse = &inverseReal<Lanes, M>;
+        entry.convolve = M <= 32 ? &convolveSmallBlock<Lanes, M> : &convolveBlock<Lanes, M>;
     }
     return entry;
 }

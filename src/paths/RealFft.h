@@ -30,6 +30,9 @@ struct RealFftSize {
     void (*inverse)(double* buffer);  // spectrum -> time, no scaling; null for M = 8
     void (*multiplySpectrum)(double* buffer, const double* kernelSpectrum);
     void (*scaleKernelSpectrum)(double* spectrum);  // first two values * 1/M, others * 2/M
+    // forward, multiplySpectrum, inverse in one call (the same operations in the same
+    // order); small sizes run it as one straight-line body. Null for M = 8.
+    void (*convolve)(double* buffer, const double* kernelSpectrum);
 };
 
 // Table lookup by kernel length N (M = 2N): N in {4, 8, 16, 32, 64, 128, 256}; null for any
