@@ -31,24 +31,34 @@ struct DoublePair {
     double left() const { return _mm_cvtsd_f64(v); }
     double right() const { return _mm_cvtsd_f64(_mm_unpackhi_pd(v, v)); }
 
-    friend DoublePair operator+(DoublePair a, DoublePair b) { return DoublePair(_mm_add_pd(a.v, b.v)); }
-    friend DoublePair operator-(DoublePair a, DoublePair b) { return DoublePair(_mm_sub_pd(a.v, b.v)); }
-    friend DoublePair operator*(DoublePair a, DoublePair b) { return DoublePair(_mm_mul_pd(a.v, b.v)); }
-    friend DoublePair operator/(DoublePair a, DoublePair b) { return DoublePair(_mm_div_pd(a.v, b.v)); }
+    friend DoublePair operator+(DoublePair a, DoublePair b) {
+        return DoublePair(_mm_add_pd(a.v, b.v));
+    }
+    friend DoublePair operator-(DoublePair a, DoublePair b) {
+        return DoublePair(_mm_sub_pd(a.v, b.v));
+    }
+    friend DoublePair operator*(DoublePair a, DoublePair b) {
+        return DoublePair(_mm_mul_pd(a.v, b.v));
+    }
+    friend DoublePair operator/(DoublePair a, DoublePair b) {
+        return DoublePair(_mm_div_pd(a.v, b.v));
+    }
     friend DoublePair max(DoublePair a, DoublePair b) { return DoublePair(_mm_max_pd(a.v, b.v)); }
     friend DoublePair min(DoublePair a, DoublePair b) { return DoublePair(_mm_min_pd(a.v, b.v)); }
     friend DoublePair abs(DoublePair a) {
         return DoublePair(_mm_andnot_pd(_mm_set1_pd(-0.0), a.v));
     }
-    // Lane-wise a >= b ? x : y.
+    // Lane-wise a >= b ? x : y. The selection is y ^ (mask & (x ^ y)), bit for bit x or y:
+    // one operation and one register copy fewer than (mask & x) | (~mask & y), as the
+    // mask is used once.
     friend DoublePair selectGreaterEqual(DoublePair a, DoublePair b, DoublePair x, DoublePair y) {
         const __m128d mask = _mm_cmpge_pd(a.v, b.v);
-        return DoublePair(_mm_or_pd(_mm_and_pd(mask, x.v), _mm_andnot_pd(mask, y.v)));
+        return DoublePair(_mm_xor_pd(y.v, _mm_and_pd(mask, _mm_xor_pd(x.v, y.v))));
     }
     // Lane-wise a > b ? x : y.
     friend DoublePair selectGreater(DoublePair a, DoublePair b, DoublePair x, DoublePair y) {
         const __m128d mask = _mm_cmpgt_pd(a.v, b.v);
-        return DoublePair(_mm_or_pd(_mm_and_pd(mask, x.v), _mm_andnot_pd(mask, y.v)));
+        return DoublePair(_mm_xor_pd(y.v, _mm_and_pd(mask, _mm_xor_pd(x.v, y.v))));
     }
 };
 #else
@@ -79,7 +89,8 @@ struct DoublePair {
         return {a.l < b.l ? a.l : b.l, a.r < b.r ? a.r : b.r};
     }
     friend DoublePair abs(DoublePair a) {
-        return {a.l < 0.0 ? -a.l : (a.l == 0.0 ? 0.0 : a.l), a.r < 0.0 ? -a.r : (a.r == 0.0 ? 0.0 : a.r)};
+        return {a.l < 0.0 ? -a.l : (a.l == 0.0 ? 0.0 : a.l),
+                a.r < 0.0 ? -a.r : (a.r == 0.0 ? 0.0 : a.r)};
     }
     friend DoublePair selectGreaterEqual(DoublePair a, DoublePair b, DoublePair x, DoublePair y) {
         return {a.l >= b.l ? x.l : y.l, a.r >= b.r ? x.r : y.r};
