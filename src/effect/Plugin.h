@@ -20,6 +20,7 @@
 #include <optional>
 
 #include "dsp/EngineSettings.h"
+#include "effect/ProcessingMutex.h"
 #include "host/VstAbi.h"
 #include "presets/CPresetSystemEffect.h"
 
@@ -79,7 +80,7 @@ private:
     void recomputeAttackCoefficients();
     void recomputeReleaseCoefficients();
 
-    std::recursive_timed_mutex stateMutex_;
+    tq::ProcessingMutex stateMutex_;
     tq::Flavour flavour_ = tq::Flavour::Scalar;
     tq::EngineParameters engine_;
     tq::RateSettings rate_;
