@@ -7,8 +7,8 @@
 // sibling and ends every walk. Values inserted must stay below the sentinel, otherwise
 // the walk would run past the root: callers clamp them (see kLargestValue).
 //
-// The limiter's hot loop uses MaxTreePair (paths/), the same trees for both channels
-// updated through to the root without data-dependent branches.
+// The limiter's hot loop uses SlidingMaximumPair (paths/), which gives the same
+// window maxima in constant time per value; this tree is its reference.
 //
 // Storage is allocated once for `capacity` leaves; setLeafCount and clear never
 // allocate.
