@@ -3,19 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "effect/ParameterModel.h"
 #include "platform/MessageBox.h"
 #include "platform/UserStore.h"
 
 namespace tq {
-
-int meteringStepIndex(float value, int steps) {
-    const float scaled = static_cast<float>(steps) * value;
-    // The comparison is false for NaN, which then counts as step 0 like negative values;
-    // it also keeps the conversion to int defined for huge values.
-    if (!(scaled >= 1.0f)) return 0;
-    if (scaled >= static_cast<float>(steps)) return steps - 1;
-    return std::min(steps - 1, static_cast<int>(scaled));
-}
 
 StoredMeteringPreferences loadMeteringPreferences() {
     StoredMeteringPreferences stored;
@@ -46,7 +38,7 @@ int applyStoredMeteringPreferences(
 MeteringSaveResult saveMeteringPreferences(const std::function<float(int index)>& getParameter) {
     std::array<int, kMeteringPreferences.size()> steps{};
     for (std::size_t i = 0; i < kMeteringPreferences.size(); ++i) {
-        steps[i] = meteringStepIndex(getParameter(kMeteringPreferences[i].parameterIndex),
+        steps[i] = stepIndex(getParameter(kMeteringPreferences[i].parameterIndex),
                                      kMeteringPreferences[i].steps);
     }
     const UserStore store(kMeteringKey);

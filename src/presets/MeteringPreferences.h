@@ -60,8 +60,5 @@ enum class MeteringSaveResult { saved, keyFailed, valueFailed };
 // remaining ones are then skipped), the matching "Error..." message is shown.
 MeteringSaveResult saveMeteringPreferences(const std::function<float(int index)>& getParameter);
 
-// The step index min(n - 1, trunc(n x)) in single precision, negative or NaN inputs
-// giving step 0.
-int meteringStepIndex(float value, int steps);
 
 }  // namespace tq

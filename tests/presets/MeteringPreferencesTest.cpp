@@ -8,6 +8,8 @@
 #include "platform/UserStore.h"
 #include "presets/MeteringPreferences.h"
 
+#include "effect/ParameterModel.h"
+
 namespace {
 
 using tq::MeteringSaveResult;
@@ -96,14 +98,14 @@ TEST_F(MeteringPreferencesTest, ValueThatIsNotFourBytesIsSkipped) {
 }
 
 TEST_F(MeteringPreferencesTest, StepIndexFollowsTheParameterModel) {
-    EXPECT_EQ(tq::meteringStepIndex(0.0f, 3), 0);
-    EXPECT_EQ(tq::meteringStepIndex(0.3333f, 3), 0);
-    EXPECT_EQ(tq::meteringStepIndex(0.34f, 3), 1);
-    EXPECT_EQ(tq::meteringStepIndex(1.0f, 3), 2);
-    EXPECT_EQ(tq::meteringStepIndex(0.9375f, 8), 7);
-    EXPECT_EQ(tq::meteringStepIndex(-0.5f, 2), 0);
-    EXPECT_EQ(tq::meteringStepIndex(NAN, 8), 0);
-    EXPECT_EQ(tq::meteringStepIndex(1e30f, 8), 7);
+    EXPECT_EQ(tq::stepIndex(0.0f, 3), 0);
+    EXPECT_EQ(tq::stepIndex(0.3333f, 3), 0);
+    EXPECT_EQ(tq::stepIndex(0.34f, 3), 1);
+    EXPECT_EQ(tq::stepIndex(1.0f, 3), 2);
+    EXPECT_EQ(tq::stepIndex(0.9375f, 8), 7);
+    EXPECT_EQ(tq::stepIndex(-0.5f, 2), 0);
+    EXPECT_EQ(tq::stepIndex(NAN, 8), 0);
+    EXPECT_EQ(tq::stepIndex(1e30f, 8), 7);
 }
 
 TEST_F(MeteringPreferencesTest, KeyThatCannotBeCreatedShowsTheKeyMessage) {
