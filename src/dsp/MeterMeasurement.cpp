@@ -3,6 +3,11 @@
 namespace tq {
 
 MeterMeasurement::MeterMeasurement() {
+    const auto& table = HalfbandCoefficients::table();
+    for (int k = 0; k < HalfbandCoefficients::kCount; ++k) {
+        halfbandCoefficients_[2 * k] = table[k];
+        halfbandCoefficients_[2 * k + 1] = table[k];
+    }
     RateSettings defaults;
     defaults.update(44100, 2);
     meanSquareCoefficient_ = defaults.meterFall;
@@ -15,12 +20,12 @@ void MeterMeasurement::reset() {
     inMs_ = {0.0, 0.0};
     outMs_ = {0.0, 0.0};
     att_ = {1.0, 1.0};
-    interpolator_.reset();
+    outputHistory_.fill(0.0);
     resetRequest_.store(false, std::memory_order_relaxed);
     publish();
 }
 
-void MeterMeasurement::clear() { interpolator_.clear(); }
+void MeterMeasurement::clear() { outputHistory_.fill(0.0); }
 
 void MeterMeasurement::beginBlock(const EngineParameters& parameters, const RateSettings& rates,
                                   double smoothedDrive) {
@@ -39,7 +44,8 @@ void MeterMeasurement::beginBlock(const EngineParameters& parameters, const Rate
 }
 
 MeterFrames MeterMeasurement::frames() {
-    MeterFrames block(interpolator_.cursor());
+    MeterFrames block(outputHistory_.data(), halfbandCoefficients_.data(), mids_.data(),
+                      halfbandKernel_);
     block.inputScale_ = DoublePair::both(inputScale_);
     block.meanSquareCoefficient_ = DoublePair::both(meanSquareCoefficient_);
     block.showBank_ = (attShow_ & kShowBank) != 0;
@@ -54,17 +60,33 @@ MeterFrames MeterMeasurement::frames() {
     return block;
 }
 
+DoublePair MeterFrames::finishRun(double* history, const double* coefficients, double* mids,
+                                  PairedHalfbandKernel kernel, int count) {
+    kernel(history, coefficients, count, mids);
+    DoublePair peak = DoublePair::both(0.0);
+    for (int i = 0; i < count; ++i) peak = max(peak, abs(DoublePair::load(mids + 2 * i)));
+    for (int j = 0; j < kHistoryTail; ++j) {
+        DoublePair::load(history + 2 * (count + j)).store(history + 2 * j);
+    }
+    return peak;
+}
+
 void MeterMeasurement::endBlock(const MeterFrames& block) {
+    DoublePair outPeak = block.outPeak_;
+    if (block.runLength_ > 0) {
+        outPeak =
+            max(outPeak, MeterFrames::finishRun(block.history_, block.coefficients_, block.mids_,
+                                                block.kernel_, block.runLength_));
+    }
     honourResetRequest();
     inPeak_[0] = std::max(inPeak_[0], static_cast<float>(block.inPeak_.left()));
     inPeak_[1] = std::max(inPeak_[1], static_cast<float>(block.inPeak_.right()));
-    outPeak_[0] = std::max(outPeak_[0], static_cast<float>(block.outPeak_.left()));
-    outPeak_[1] = std::max(outPeak_[1], static_cast<float>(block.outPeak_.right()));
+    outPeak_[0] = std::max(outPeak_[0], static_cast<float>(outPeak.left()));
+    outPeak_[1] = std::max(outPeak_[1], static_cast<float>(outPeak.right()));
     att_[0] = std::min(att_[0], block.att_.left());
     att_[1] = std::min(att_[1], block.att_.right());
     inMs_ = {block.inMs_.left(), block.inMs_.right()};
     outMs_ = {block.outMs_.left(), block.outMs_.right()};
-    interpolator_.commit(block.ring_);
     publish();
 }
 

@@ -15,9 +15,17 @@
 // as if the fetch had come just before it. Every frame is thus shown by exactly one
 // fetch either way, and a fetch never sees a torn value.
 //
-// Memory: everything lives inside the object, including the output meters' half-band
-// interpolator; reset() and clear() only overwrite, so nothing allocates after
-// construction.
+// Oversampled output peaks ("MeterOvs"). The output meters' half-band history is a
+// straight run: the 63 outputs before the run, then the run's own, up to 64. A frame
+// stores its output and takes its centre sample (31 frames old) at once; the mid values
+// of a whole run are computed together when the run is full or the block ends, side by
+// side (see HalfbandKernels.h), and only then enter the output peak. A peak is a maximum,
+// which does not depend on the order of its values, and it is only published at the end
+// of the block, so the readings are those of frame-by-frame filtering. Outputs enter the
+// history only while "MeterOvs" is on.
+//
+// Memory: everything lives inside the object, including the output history; reset() and
+// clear() only overwrite, so nothing allocates after construction.
 #pragma once
 
 #include <algorithm>
@@ -27,15 +35,17 @@
 #include <cstdint>
 
 #include "dsp/EngineSettings.h"
+#include "paths/DoublePair.h"
 #include "paths/HalfbandInterpolator.h"
+#include "paths/HalfbandKernels.h"
 
 namespace tq {
 
 class MeterMeasurement;
 
 // One block of meter frames as the engine's hot loop runs them: the block's own peaks
-// and attenuation minimum, the running mean squares and the output interpolator's
-// cursor, all plain locals the compiler can keep in registers. Both channels travel as
+// and attenuation minimum, the running mean squares and the output history's pointers
+// and run position, all plain locals the compiler can keep in registers. Both channels travel as
 // one pair; every lane runs the arithmetic of MeterMeasurement::frame. Peaks are kept
 // as double magnitudes and rounded to single precision when the block is folded in
 // (rounding is monotonic, so the maximum of the rounded values is the rounded maximum).
@@ -55,19 +65,26 @@ class MeterFrames {
         if (powerOn) {
             // Factors not shown are 1; multiplying by 1 is exact, so skipping them is too.
             DoublePair shown = DoublePair::both(1.0);
-            if (showBank_) shown = bankShare;
-            if (showTransient_) shown = shown * (gain / bankShare);
+            if (showBank_ && showTransient_)
+                shown = gain;
+            else {
+                if (showBank_) shown = bankShare;
+                if (showTransient_) shown = shown * (gain / bankShare);
+            }
             if (showLeveller_) shown = shown * DoublePair::both(leveller);
             att_ = min(shown, att_);
         }
 
-        // Always fed, so switching "MeterOvs" on never meets a stale history.
-        ring_.push(out);
         if (oversampled_) {
-            const DoublePair centre = ring_.centre();
-            outPeak_ = max(outPeak_, abs(ring_.mid()));
+            out.store(history_ + 2 * (kHistoryTail + runLength_));
+            const DoublePair centre =
+                DoublePair::load(history_ + 2 * (kHistoryTail - kCentreDelay + runLength_));
             outPeak_ = max(outPeak_, abs(centre));
             outMs_ = smoothSquare(outMs_, centre);
+            if (++runLength_ == kRun) [[unlikely]] {
+                outPeak_ = max(outPeak_, finishRun(history_, coefficients_, mids_, kernel_, kRun));
+                runLength_ = 0;
+            }
         } else {
             outPeak_ = max(outPeak_, abs(out));
             outMs_ = smoothSquare(outMs_, out);
@@ -75,14 +92,30 @@ class MeterFrames {
     }
 
     // Whether frame() reads its bankShare argument this block ("AttShow" bits 0 or 1).
-    bool needsBankShare() const { return showBank_ || showTransient_; }
+    bool needsBankShare() const { return showBank_ != showTransient_; }
     // Whether the output meters take the inter-sample values this block ("MeterOvs").
     bool oversampled() const { return oversampled_; }
+
+    // Output history: the 63 outputs before a run, then up to 64 of the run.
+    static constexpr int kCentreDelay = 31;
+    static constexpr int kHistoryTail = 2 * HalfbandCoefficients::kCount - 1;
+    static constexpr int kRun = 64;
+    static constexpr int kHistoryLength = kHistoryTail + kRun;
 
   private:
     friend class MeterMeasurement;
 
-    MeterFrames(PairedHalfbandCursor ring) : ring_(ring) {}
+    MeterFrames(double* history, const double* coefficients, double* mids,
+                PairedHalfbandKernel kernel)
+        : history_(history), coefficients_(coefficients), mids_(mids), kernel_(kernel) {}
+
+    // The largest mid-value magnitude of the run's `count` frames; then the run's last 63
+    // outputs move to the front, as the history before the next run. Out of line: it runs
+    // once per 64 frames, and its arguments are all it touches, so the caller's block
+    // values stay in registers.
+    [[gnu::noinline]] static DoublePair finishRun(double* history, const double* coefficients,
+                                                  double* mids, PairedHalfbandKernel kernel,
+                                                  int count);
 
     DoublePair smoothSquare(DoublePair meanSquare, DoublePair x) const {
         meanSquare = meanSquare + (x * x - meanSquare) * meanSquareCoefficient_;
@@ -104,7 +137,11 @@ class MeterFrames {
     DoublePair att_;
     DoublePair inMs_;
     DoublePair outMs_;
-    PairedHalfbandCursor ring_;
+    double* history_;
+    const double* coefficients_;
+    double* mids_;
+    PairedHalfbandKernel kernel_;
+    int runLength_ = 0;
 };
 
 class MeterMeasurement {
@@ -135,7 +172,7 @@ class MeterMeasurement {
     // [audio-thread, lock held] Suspend: peaks and mean squares 0, attenuation 1,
     // request cleared, interpolator history and position 0.
     void reset();
-    // [audio-thread, lock held] Zeroes the output meters' interpolator history.
+    // [audio-thread, lock held] Zeroes the output meters' half-band history.
     void clear();
 
     // [audio-thread, lock held] Once per block, before any frame (in calibration mode
@@ -238,8 +275,12 @@ class MeterMeasurement {
     bool oversampledPeaks_ = false;
     std::uint32_t lastAttHoldResetSerial_ = 0;
 
-    // Both channels in one two-lane filter: half the work of two scalar ones, same results.
-    PairedHalfbandInterpolator interpolator_;
+    // Output history, both channels in (left, right) pairs: half the work of two scalar
+    // filters, same results.
+    alignas(16) std::array<double, 2 * MeterFrames::kHistoryLength> outputHistory_{};
+    alignas(16) std::array<double, 2 * MeterFrames::kRun> mids_{};
+    alignas(16) std::array<double, 2 * HalfbandCoefficients::kCount> halfbandCoefficients_{};
+    PairedHalfbandKernel halfbandKernel_ = pairedHalfbandKernel();
 
     // What fetch() sees.
     std::array<std::atomic<float>, 2> publishedInPeak_{};

@@ -23,8 +23,8 @@ class Requantizer;
 
 // One block of requantized frames as the engine's hot loop runs them: history pointer,
 // position, autoblack level and settings in locals the compiler keeps in registers, both
-// channels as one pair. Every lane runs the arithmetic of the scalar description (12-tap
-// sums in the same order, truncation toward zero), so each lane's results are exactly
+// channels as one pair. Every lane runs the same arithmetic (the 12-tap sum from the
+// oldest error to the newest, truncation toward zero), so each lane's results are exactly
 // those of a channel processed alone. Requantizer::frames() hands one out (after
 // beginBlock), endBlock() stores the state back.
 class RequantizerFrames {
@@ -43,15 +43,18 @@ class RequantizerFrames {
         }
         level_ = (level_ + 1e-30) - 1e-30;  // keeps the fade out of the denormal range
 
-        // Feedback: 12 taps read backwards from the most recent error, which is also
-        // kept in a register so the loop does not wait for its store to arrive.
+        // Feedback: the 12 taps from the oldest error to the most recent one. The most
+        // recent error comes last and from a register: each frame's error depends on the
+        // one before, and this way that chain runs through one product and one sum of
+        // the feedback instead of all twelve (the older terms are ready in advance).
         const double* history = history_ + 2 * (position_ + kTaps);
-        DoublePair feedback = DoublePair::both(0.0) + DoublePair::load(coefficients_) * lastError_;
+        DoublePair feedback = DoublePair::both(0.0);
 #pragma GCC unroll 12
-        for (int k = 1; k < kTaps; ++k) {
+        for (int k = kTaps - 1; k >= 1; --k) {
             feedback = feedback +
                        DoublePair::load(coefficients_ + 2 * k) * DoublePair::load(history - 2 * k);
         }
+        feedback = feedback + DoublePair::load(coefficients_) * lastError_;
         const DoublePair shaped = out + feedback;
 
         if (++position_ == kTaps) position_ = 0;

@@ -41,19 +41,4 @@ void HalfbandInterpolator::clear() {
     right_.fill(0.0);
 }
 
-PairedHalfbandInterpolator::PairedHalfbandInterpolator() {
-    const auto& table = HalfbandCoefficients::table();
-    for (int k = 0; k < HalfbandCoefficients::kCount; ++k) {
-        c_[2 * k] = table[k];
-        c_[2 * k + 1] = table[k];
-    }
-}
-
-void PairedHalfbandInterpolator::reset() {
-    clear();
-    write_ = 0;
-}
-
-void PairedHalfbandInterpolator::clear() { history_.fill(0.0); }
-
 }  // namespace tq

@@ -14,17 +14,19 @@
 //
 // The alignment delay (31) is the half-band history itself: the history's centre sample
 // is the sample pushed 31 frames earlier, which is exactly what the delay would give,
-// including the zeros after a buffer clear. The look-ahead delay and the peak window
+// including the zeros after a buffer clear. The history is a straight run: the last 63
+// samples of the chunks before, then the current chunk; after each chunk its last 63
+// samples move to the front. The look-ahead delay and the peak window
 // share one position, as both advance by one modulo L and restart together. The peak
 // window and the transient window are SlidingMaximumPairs: the same maxima as the
 // SlidingMaxTree walks, in constant time per frame.
 //
-// The frames of a block run in chunks of 64, in passes: steps 1 to 6 (input to detector
-// value) for the whole chunk, then steps 7 to 14; with requantization or the oversampled
-// output meters on, the measurements and step 14 get a third pass. Each frame still runs
-// every step in order and reads each engine value once; but long chains (the half-band
-// sums, the noise shaper's feedback loop) no longer stand in line with the limiter's own
-// loop-carried chains, so the processor overlaps them from frame to frame.
+// The frames of a block run in chunks of 64, in passes: steps 1 to 5 for the whole chunk,
+// then step 6 (the detector values), then steps 7 to 14 with the measurements. Each frame
+// still runs every step in order and reads each engine value once; but the half-band
+// sums no longer stand in line with the limiter's loop-carried chains, and the sums of
+// several frames run side by side (HalfbandKernels.h), each in the order of the
+// single-frame filter.
 #pragma once
 
 #include <array>
@@ -40,6 +42,7 @@
 #include "paths/BlockConvolver.h"
 #include "paths/ChannelLayout.h"
 #include "paths/HalfbandInterpolator.h"
+#include "paths/HalfbandKernels.h"
 #include "paths/SlidingMaximumPair.h"
 
 namespace tq {
@@ -63,9 +66,13 @@ class LimiterEngine {
     using Value = typename Layout::Value;
     static constexpr int kStages = 8;
     static constexpr int kDryCapacity = kMaxLookAhead + kAlignmentDelay + 1;
-    static constexpr int kHistory = 64;  // half-band history, kept twice over
-    // Frames per chunk: steps 1 to 6 run over a chunk, then steps 7 to 14.
+    // Frames per chunk: each pass runs over a whole chunk before the next one starts.
     static constexpr int kChunk = 64;
+    // Half-band window: the newest 64 samples; the history keeps the 63 before a chunk.
+    static constexpr int kHalfbandWindow = 2 * HalfbandCoefficients::kCount;
+    static constexpr int kHistoryTail = kHalfbandWindow - 1;
+    // Frames whose half-band sums run side by side.
+    static constexpr int kSideBySide = 4;
     static constexpr double kDetectorFloor = 1e-5;
     static constexpr double kOversampleMargin = 1.001;
     // 1 - 2^-40: the downward bias of the convolved envelope (see step 11).
@@ -74,7 +81,7 @@ class LimiterEngine {
     explicit LimiterEngine(EngineParameters& parameters)
         : parameters_(parameters),
           dry_(kDryCapacity),
-          history_(2 * kHistory),
+          history_(kHistoryTail + kChunk),
           halfbandCoefficients_(HalfbandCoefficients::kCount),
           lookAhead_(kMaxLookAhead),
           stage1_(kStages),
@@ -82,13 +89,10 @@ class LimiterEngine {
           peak_(kMaxLookAhead),
           window_(kMaxSmoothingLength),
           detectorValues_(kChunk),
-          alignedValues_(kChunk),
+          midValues_(kChunk),
           dryValues_(kChunk),
           outputGains_(kChunk),
-          levellerGains_(kChunk),
-          outValues_(kChunk),
-          gainValues_(kChunk),
-          shareValues_(kChunk) {
+          levellerGains_(kChunk) {
         const auto& table = HalfbandCoefficients::table();
         for (int k = 0; k < HalfbandCoefficients::kCount; ++k) {
             halfbandCoefficients_.view().set(k, Value::both(table[static_cast<std::size_t>(k)]));
@@ -115,7 +119,6 @@ class LimiterEngine {
     // envelope to its floor, smoothers to 0, then clear().
     void reset() {
         dryIndex_ = 0;
-        historyIndex_ = 0;
         lookAheadIndex_ = 0;
         windowPosition_ = 0;
         smoothedDrive_ = parameters_.driveGain.load(std::memory_order_relaxed);
@@ -182,6 +185,29 @@ class LimiterEngine {
         return Value::both(transient) + Value::both(1.0 - transient) / bank;
     }
 
+    // Half-band mid values of `Frames` consecutive frames, the first being frame `first`
+    // of the chunk: per frame the 32 pair sums from the outermost (newest and oldest)
+    // inwards, one running sum per frame and lane.
+    template <int Frames>
+    [[gnu::always_inline]] static void halfbandMids(typename Layout::View history,
+                                                    typename Layout::View coefficients, int first,
+                                                    Value* mids) {
+        Value sums[Frames];
+        for (int f = 0; f < Frames; ++f) sums[f] = Value::both(0.0);
+#pragma GCC unroll 32
+        for (int k = 0; k < HalfbandCoefficients::kCount; ++k) {
+            const Value c = coefficients.get(k);
+#pragma GCC unroll 4
+            for (int f = 0; f < Frames; ++f) {
+                const int oldest = first + f;
+                sums[f] =
+                    sums[f] +
+                    (history.get(oldest + kHalfbandWindow - 1 - k) + history.get(oldest + k)) * c;
+            }
+        }
+        for (int f = 0; f < Frames; ++f) mids[f] = sums[f];
+    }
+
     static DoublePair asPair(PlainPair v) { return DoublePair(v.l, v.r); }
     static DoublePair asPair(DoublePair v) { return v; }
     static Value fromPair(DoublePair v) {
@@ -205,8 +231,8 @@ class LimiterEngine {
     RateSettings rates_;
 
     typename Layout::Array dry_;
-    // Alignment delay and half-band history in one: the newest 64 samples, each stored
-    // at i and i + 64 so the filter reads them contiguously.
+    // Alignment delay and half-band history in one: the 63 samples before the chunk, then
+    // the chunk's own.
     typename Layout::Array history_;
     typename Layout::Array halfbandCoefficients_;  // both lanes equal
     typename Layout::Array lookAhead_;
@@ -215,23 +241,19 @@ class LimiterEngine {
     SlidingMaximumPair<Layout> peak_;
     SlidingMaximumPair<Layout> window_;
     BlockConvolver<Layout> convolver_;
-    // Hand-over from the first pass over a chunk (steps 1 to 6) to the second (7 to 14).
+    // Hand-over from the first passes over a chunk (steps 1 to 6) to the next (7 to 14).
     typename Layout::Array detectorValues_;
-    typename Layout::Array alignedValues_;
+    typename Layout::Array midValues_;
+    const PairedHalfbandKernel halfbandKernel_ = pairedHalfbandKernel();
     typename Layout::Array dryValues_;
     AlignedBuffer outputGains_;
     AlignedBuffer levellerGains_;
-    // Hand-over from the second pass (to step 13) to the third (meters, step 14).
-    typename Layout::Array outValues_;
-    typename Layout::Array gainValues_;
-    typename Layout::Array shareValues_;
-    std::array<bool, kChunk> powerStates_{};
+    std::array<bool, kChunk> oversampleStates_{};
 
     double smoothedDrive_ = 1.0;
     double smoothedOutput_ = 1.0;
     double leveller_ = kDetectorFloor;
     int dryIndex_ = 0;
-    int historyIndex_ = 0;
     int lookAheadIndex_ = 0;  // also the peak window's leaf position
     int windowPosition_ = 0;
 };
@@ -266,14 +288,11 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
     auto window = window_.cursor();
     auto convolver = convolver_.cursor();
     const auto detectorValues = detectorValues_.view();
-    const auto alignedValues = alignedValues_.view();
+    const auto midValues = midValues_.view();
     const auto dryValues = dryValues_.view();
     double* const outputGains = outputGains_.data();
     double* const levellerGains = levellerGains_.data();
-    const auto outValues = outValues_.view();
-    const auto gainValues = gainValues_.view();
-    const auto shareValues = shareValues_.view();
-    bool* const powerStates = powerStates_.data();
+    bool* const oversampleStates = oversampleStates_.data();
     MeterFrames meterFrames = meters.frames();
     const bool needsBankShare = meterFrames.needsBankShare();
     RequantizerFrames requantizerFrames = requantizer.frames();
@@ -292,7 +311,6 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
     double output = smoothedOutput_;
     double leveller = leveller_;
     int dryIndex = dryIndex_;
-    int historyIndex = historyIndex_;
     int lookAheadIndex = lookAheadIndex_;
     int windowPosition = windowPosition_;
 
@@ -313,12 +331,12 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
         }
         if (outLeft != nullptr) Layout::storeFrame(outLeft, outRight, n, y);
     };
-    const bool thirdPass = quantize || meterFrames.oversampled();
 
     for (int start = 0; start < frames; start += kChunk) {
         const int count = frames - start < kChunk ? frames - start : kChunk;
 
-        // Steps 1 to 6 for the whole chunk: input to detector value.
+        // Steps 1 to 5 for the whole chunk: input to half-band history.
+        bool anyOversampled = false;
         for (int i = 0; i < count; ++i) {
             const int n = start + i;
             // Engine values, read once per frame.
@@ -327,7 +345,8 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
             const double outputTarget = autoOut ? 1.0 / driveTarget : p.outputGain.load(relaxed);
             const double threshold = p.levellerGain.load(relaxed);
             const bool levellerEngaged = p.levellerEngaged.load(relaxed);
-            const bool oversample = p.oversample.load(relaxed);
+            oversampleStates[i] = p.oversample.load(relaxed);
+            anyOversampled |= oversampleStates[i];
 
             // Input: the whole chunk is read before any of it is written (hosts may
             // process in place).
@@ -360,24 +379,16 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
             const Value levelled = driven * Value::both(levellerGain);
 
             // 5. Half-band history, which is also the alignment delay (31).
-            history.set(historyIndex, levelled);
-            history.set(historyIndex + kHistory, levelled);
-            historyIndex = (historyIndex + 1) & (kHistory - 1);
-            const Value aligned = history.get(historyIndex + kHistory - 1 - kAlignmentDelay);
-            alignedValues.set(i, aligned);
+            history.set(kHistoryTail + i, levelled);
+        }
 
-            // 6. Detector.
+        // 6. Detector values for the chunk. The frame's aligned sample (31 frames old) is
+        // its window's centre; with Oversample on, the larger of it and the mid value
+        // between it and its successor.
+        const auto detectorValue = [&](int i, Value mid) __attribute__((always_inline)) {
+            const Value aligned = history.get(i + kHistoryTail - kAlignmentDelay);
             Value detector = aligned;
-            if (oversample) {
-                // The 32 pair sums from the outermost (newest and oldest) inwards, one
-                // running sum per lane.
-                Value mid = Value::both(0.0);
-#pragma GCC unroll 32
-                for (int k = 0; k < HalfbandCoefficients::kCount; ++k) {
-                    mid = mid + (history.get(historyIndex + kHistory - 1 - k) +
-                                 history.get(historyIndex + k)) *
-                                    coefficients.get(k);
-                }
+            if (oversampleStates[i]) {
                 detector = selectGreaterEqual(abs(mid), abs(aligned), mid, aligned) *
                            Value::both(kOversampleMargin);
             }
@@ -385,114 +396,111 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
             // whatever the gains are.
             detectorValues.set(i, min(max(abs(detector), Value::both(kDetectorFloor)),
                                       Value::both(SlidingMaxTree::kLargestValue)));
-        }
-
-        // Steps 7 to 13 for the chunk; the measurements and step 14 either in the same
-        // pass or, when requantization or the oversampled meters make them long, in a
-        // third pass of their own, where their chains overlap from frame to frame.
-        const auto secondPass = [&](auto finishLater) __attribute__((always_inline)) {
-            constexpr bool kThirdPass = decltype(finishLater)::value;
-            for (int i = 0; i < count; ++i) {
-                const int n = start + i;
-                const EngineParameters& p = *opaque(parameters);
-                const double transient = p.transientShare.load(relaxed);
-                const double link = p.linkAmount.load(relaxed);
-                const bool secondOrder = p.detectorOrder.load(relaxed) != 0;
-                const bool powerOn = p.powerGain.load(relaxed) >= 0.5;
-                const Value delta = detectorValues.get(i);
-
-                // 7. Look-ahead delay (L).
-                const Value delayed = lookAhead.get(lookAheadIndex);
-                lookAhead.set(lookAheadIndex, alignedValues.get(i));
-
-                // 8. Peak window over L frames. The leaf replaced holds the detector value of
-                // the frame whose audio `delayed` is.
-                const Value released = peak.replace(lookAheadIndex, delta);
-                const Value peaks = peak.maximum();
-                lookAheadIndex = (lookAheadIndex + 1) & lookAheadMask;
-
-                // 9. Stereo link.
-                const Value level =
-                    Value::both(link) * Layout::maxAcross(peaks) + Value::both(1.0 - link) * peaks;
-
-                // 10. Smoother bank. The order switch is tested once, outside the stage loops,
-                // so both loops unroll. The bank envelope is reduced pairwise (max is exact,
-                // so the order does not matter) to keep the chain from the stages to the gain
-                // short.
-                Value bank;
-                if (secondOrder) {
-                    if (stage2FollowsStage1) {
-                        for (int k = 0; k < kStages; ++k) stage2[k] = stage1[k];
-                        stage2FollowsStage1 = false;
-                    }
-#pragma GCC unroll 8
-                    for (int k = 0; k < kStages; ++k) {
-                        const Value attack = Value::both(p.attack[k].load(relaxed));
-                        const Value release = Value::both(p.release[k].load(relaxed));
-                        const Value rate1 = selectGreaterEqual(level, stage1[k], attack, release);
-                        stage1[k] = guard(stage1[k] + rate1 * (level - stage1[k]));
-                        const Value rate2 = selectGreater(stage1[k], stage2[k], attack, release);
-                        stage2[k] = guard(stage2[k] + rate2 * (stage1[k] - stage2[k]));
-                    }
-                    bank = bankEnvelope(stage2);
-                } else {
-#pragma GCC unroll 8
-                    for (int k = 0; k < kStages; ++k) {
-                        const Value attack = Value::both(p.attack[k].load(relaxed));
-                        const Value release = Value::both(p.release[k].load(relaxed));
-                        const Value rate1 = selectGreaterEqual(level, stage1[k], attack, release);
-                        stage1[k] = guard(stage1[k] + rate1 * (level - stage1[k]));
-                    }
-                    stage2FollowsStage1 = true;
-                    bank = bankEnvelope(stage1);
-                }
-
-                // 11. Transient envelope: window maximum over N frames, block-convolved with
-                // the kernel. Mathematically it is at least the detector value of the frame
-                // whose audio is released now (every windowed maximum in the sum covers that
-                // frame), but the transform rounds either way. So the convolution is pulled
-                // down by a hair (far more than its rounding, far less than anything audible)
-                // and floored at that detector value exactly: a plateau of value P then gives
-                // exactly P, and the released sample can never exceed full scale.
-                window.replace(windowPosition, delta);
-                windowPosition = (windowPosition + 1) & windowMask;
-                const Value convolved = convolver.step(window.maximum());
-                const Value envelope = max(convolved * Value::both(kConvolutionBias), released);
-
-                // 12. Gain: (1 - T) g1 + T g2, written as g1 + T (g2 - g1) so that it is
-                // exactly g1 when both agree and never exceeds g2 (g1 <= g2 because E >= 1).
-                const Value one = Value::both(1.0);
-                const Value bankGain = one / max(bank, envelope);
-                const Value transientGain = one / max(envelope, one);
-                const Value gain = bankGain + Value::both(transient) * (transientGain - bankGain);
-
-                // 13. Output gain, or the bypass.
-                const Value dryOut = dryValues.get(i);
-                const Value out = powerOn ? gain * delayed * Value::both(outputGains[i]) : dryOut;
-
-                if constexpr (kThirdPass) {
-                    outValues.set(i, out);
-                    gainValues.set(i, gain);
-                    if (needsBankShare) shareValues.set(i, bankShare(transient, bank));
-                    powerStates[i] = powerOn;
-                } else {
-                    finishFrame(n, dryOut, gain, needsBankShare ? bankShare(transient, bank) : one,
-                                levellerGains[i], out, powerOn);
-                }
-            }
-            if constexpr (kThirdPass) {
-                for (int i = 0; i < count; ++i) {
-                    finishFrame(start + i, dryValues.get(i), gainValues.get(i),
-                                needsBankShare ? shareValues.get(i) : Value::both(1.0),
-                                levellerGains[i], outValues.get(i), powerStates[i]);
-                }
-            }
         };
-        if (thirdPass) {
-            secondPass(std::true_type{});
+        if constexpr (Layout::kFlavour == Flavour::Paired) {
+            if (anyOversampled)
+                halfbandKernel_(history.pairs, coefficients.pairs, count, midValues.pairs);
+            for (int i = 0; i < count; ++i) detectorValue(i, midValues.get(i));
         } else {
-            secondPass(std::false_type{});
+            int i = 0;
+            for (; i + kSideBySide <= count; i += kSideBySide) {
+                Value mids[kSideBySide];
+                if (anyOversampled) halfbandMids<kSideBySide>(history, coefficients, i, mids);
+                for (int f = 0; f < kSideBySide; ++f) detectorValue(i + f, mids[f]);
+            }
+            for (; i < count; ++i) {
+                Value mid[1];
+                if (oversampleStates[i]) halfbandMids<1>(history, coefficients, i, mid);
+                detectorValue(i, mid[0]);
+            }
         }
+
+        // Steps 7 to 14 for the chunk, with the measurements. The noise shaper's feedback
+        // loop runs here too, beside the limiter's own chains rather than after them.
+        for (int i = 0; i < count; ++i) {
+            const int n = start + i;
+            const EngineParameters& p = *opaque(parameters);
+            const double transient = p.transientShare.load(relaxed);
+            const double link = p.linkAmount.load(relaxed);
+            const bool secondOrder = p.detectorOrder.load(relaxed) != 0;
+            const bool powerOn = p.powerGain.load(relaxed) >= 0.5;
+            const Value delta = detectorValues.get(i);
+
+            // 7. Look-ahead delay (L).
+            const Value delayed = lookAhead.get(lookAheadIndex);
+            lookAhead.set(lookAheadIndex, history.get(i + kHistoryTail - kAlignmentDelay));
+
+            // 8. Peak window over L frames. The leaf replaced holds the detector value of
+            // the frame whose audio `delayed` is.
+            const Value released = peak.replace(lookAheadIndex, delta);
+            const Value peaks = peak.maximum();
+            lookAheadIndex = (lookAheadIndex + 1) & lookAheadMask;
+
+            // 9. Stereo link.
+            const Value level =
+                Value::both(link) * Layout::maxAcross(peaks) + Value::both(1.0 - link) * peaks;
+
+            // 10. Smoother bank. The order switch is tested once, outside the stage loops,
+            // so both loops unroll. The bank envelope is reduced pairwise (max is exact,
+            // so the order does not matter) to keep the chain from the stages to the gain
+            // short.
+            Value bank;
+            if (secondOrder) {
+                if (stage2FollowsStage1) {
+                    for (int k = 0; k < kStages; ++k) stage2[k] = stage1[k];
+                    stage2FollowsStage1 = false;
+                }
+#pragma GCC unroll 8
+                for (int k = 0; k < kStages; ++k) {
+                    const Value attack = Value::both(p.attack[k].load(relaxed));
+                    const Value release = Value::both(p.release[k].load(relaxed));
+                    const Value rate1 = selectGreaterEqual(level, stage1[k], attack, release);
+                    stage1[k] = guard(stage1[k] + rate1 * (level - stage1[k]));
+                    const Value rate2 = selectGreater(stage1[k], stage2[k], attack, release);
+                    stage2[k] = guard(stage2[k] + rate2 * (stage1[k] - stage2[k]));
+                }
+                bank = bankEnvelope(stage2);
+            } else {
+#pragma GCC unroll 8
+                for (int k = 0; k < kStages; ++k) {
+                    const Value attack = Value::both(p.attack[k].load(relaxed));
+                    const Value release = Value::both(p.release[k].load(relaxed));
+                    const Value rate1 = selectGreaterEqual(level, stage1[k], attack, release);
+                    stage1[k] = guard(stage1[k] + rate1 * (level - stage1[k]));
+                }
+                stage2FollowsStage1 = true;
+                bank = bankEnvelope(stage1);
+            }
+
+            // 11. Transient envelope: window maximum over N frames, block-convolved with
+            // the kernel. Mathematically it is at least the detector value of the frame
+            // whose audio is released now (every windowed maximum in the sum covers that
+            // frame), but the transform rounds either way. So the convolution is pulled
+            // down by a hair (far more than its rounding, far less than anything audible)
+            // and floored at that detector value exactly: a plateau of value P then gives
+            // exactly P, and the released sample can never exceed full scale.
+            window.replace(windowPosition, delta);
+            windowPosition = (windowPosition + 1) & windowMask;
+            const Value convolved = convolver.step(window.maximum());
+            const Value envelope = max(convolved * Value::both(kConvolutionBias), released);
+
+            // 12. Gain: (1 - T) g1 + T g2, written as g1 + T (g2 - g1) so that it is
+            // exactly g1 when both agree and never exceeds g2 (g1 <= g2 because E >= 1).
+            const Value one = Value::both(1.0);
+            const Value bankGain = one / max(bank, envelope);
+            const Value transientGain = one / max(envelope, one);
+            const Value gain = bankGain + Value::both(transient) * (transientGain - bankGain);
+
+            // 13. Output gain, or the bypass.
+            const Value dryOut = dryValues.get(i);
+            const Value out = powerOn ? gain * delayed * Value::both(outputGains[i]) : dryOut;
+
+            finishFrame(n, dryOut, gain, needsBankShare ? bankShare(transient, bank) : one,
+                        levellerGains[i], out, powerOn);
+        }
+
+        // The chunk's last 63 samples become the history before the next one.
+        for (int j = 0; j < kHistoryTail; ++j) history.set(j, history.get(count + j));
     }
 
     // Locals back into state.
@@ -513,7 +521,6 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
     smoothedOutput_ = output;
     leveller_ = leveller;
     dryIndex_ = dryIndex;
-    historyIndex_ = historyIndex;
     lookAheadIndex_ = lookAheadIndex;
     windowPosition_ = windowPosition;
 }

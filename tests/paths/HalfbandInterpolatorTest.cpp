@@ -2,9 +2,12 @@
 
 #include <cmath>
 #include <random>
+#include <utility>
 #include <vector>
 
+#include "dsp/AlignedBuffer.h"
 #include "paths/HalfbandInterpolator.h"
+#include "paths/HalfbandKernels.h"
 
 namespace tq {
 namespace {
@@ -123,27 +126,50 @@ TEST(HalfbandInterpolator, ResetAndClearForgetTheHistory) {
     EXPECT_EQ(e.centreLeft, 0.0);
 }
 
-TEST(PairedHalfbandInterpolator, BothLanesAgreeBitForBitWithScalarFlavour) {
+// Every kernel, for every run length (the wide kernels' remainders included), gives
+// exactly the scalar filter's mid value for each frame of a straight history.
+TEST(PairedHalfbandKernels, EveryKernelMatchesTheScalarFilterBitForBit) {
     std::mt19937 random(7);
     std::uniform_real_distribution<double> value(-2.0, 2.0);
-    HalfbandInterpolator scalar;
-    PairedHalfbandInterpolator paired;
-    for (int n = 0; n < 300; ++n) {
-        const double l = value(random);
-        const double r = value(random) * 0.3;  // different lanes must stay apart
-        scalar.push(l, r);
-        paired.push(DoublePair(l, r));
-        const HalfbandEstimate s = scalar.estimate();
-        const PairedHalfbandEstimate p = paired.estimate();
-        ASSERT_EQ(p.mid.left(), s.midLeft) << n;
-        ASSERT_EQ(p.mid.right(), s.midRight) << n;
-        ASSERT_EQ(p.centre.left(), s.centreLeft) << n;
-        ASSERT_EQ(p.centre.right(), s.centreRight) << n;
+    constexpr int kMaxFrames = 70;
+    constexpr int kTail = 63;
+    std::vector<double> left(kTail + kMaxFrames);
+    std::vector<double> right(kTail + kMaxFrames);
+    AlignedBuffer history(2 * (kTail + kMaxFrames));
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        left[i] = value(random);
+        right[i] = value(random) * 0.3;  // different lanes must stay apart
+        history.data()[2 * i] = left[i];
+        history.data()[2 * i + 1] = right[i];
     }
-    paired.reset();
-    paired.push(DoublePair(0.0, 0.0));
-    EXPECT_EQ(paired.estimate().mid.left(), 0.0);
-    EXPECT_EQ(paired.estimate().centre.right(), 0.0);
+    // The scalar filter's estimate after each push, frame f being pushed sample kTail + f.
+    HalfbandInterpolator scalar;
+    std::vector<HalfbandEstimate> expected;
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        scalar.push(left[i], right[i]);
+        if (i >= kTail) expected.push_back(scalar.estimate());
+    }
+    AlignedBuffer coefficients(2 * HalfbandCoefficients::kCount);
+    for (int k = 0; k < HalfbandCoefficients::kCount; ++k) {
+        coefficients.data()[2 * k] = HalfbandCoefficients::table()[k];
+        coefficients.data()[2 * k + 1] = HalfbandCoefficients::table()[k];
+    }
+
+    std::vector<std::pair<const char*, PairedHalfbandKernel>> kernels{
+        {"baseline", &pairedHalfbandMidsBaseline}, {"selected", pairedHalfbandKernel()}};
+    if (pairedHalfbandAvxAvailable()) kernels.emplace_back("avx", &pairedHalfbandMidsAvx);
+    for (const auto& [name, kernel] : kernels) {
+        for (int frames = 1; frames <= kMaxFrames; ++frames) {
+            AlignedBuffer mids(2 * kMaxFrames + 2);
+            mids.data()[2 * frames] = 12345.0;  // must stay untouched
+            kernel(history.data(), coefficients.data(), frames, mids.data());
+            for (int f = 0; f < frames; ++f) {
+                ASSERT_EQ(mids.data()[2 * f], expected[f].midLeft) << name << frames << " " << f;
+                ASSERT_EQ(mids.data()[2 * f + 1], expected[f].midRight) << name << frames;
+            }
+            ASSERT_EQ(mids.data()[2 * frames], 12345.0) << name << frames;
+        }
+    }
 }
 
 }  // namespace

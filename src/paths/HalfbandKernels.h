@@ -1,0 +1,32 @@
+// The half-band mid values of a run of consecutive frames, both channels at once.
+//
+// The history is a straight run of (left, right) pairs: frame f's 64-sample window is
+// pairs f .. f + 63, oldest first, so its mid value is
+//   sum over k = 0 .. 31 of (x[f + 63 - k] + x[f + k]) * c[k],
+// added up from the outermost pair inwards into one running sum per lane, exactly as
+// the single-frame filter does. Several frames run side by side: a frame's 32-term sum
+// is a long chain of additions, and the processor's adders are the limit, so the wider
+// kernel (two frames per AVX register where the processor has AVX) does the same
+// additions in half the instructions. Every kernel gives the same bits.
+#pragma once
+
+namespace tq {
+
+// `history`: 2 * (frames + 63) doubles; `coefficients`: the 32 coefficients each
+// twice (64 doubles, 16-byte aligned); `mids`: 2 * frames doubles, 16-byte aligned.
+using PairedHalfbandKernel = void (*)(const double* history, const double* coefficients, int frames,
+                                      double* mids);
+
+// The kernel for this processor: AVX where the processor and the system support it,
+// else SSE2 (or plain code off x86).
+PairedHalfbandKernel pairedHalfbandKernel();
+
+// The kernels by name, so tests can compare them.
+void pairedHalfbandMidsBaseline(const double* history, const double* coefficients, int frames,
+                                double* mids);
+bool pairedHalfbandAvxAvailable();
+// Only where pairedHalfbandAvxAvailable().
+void pairedHalfbandMidsAvx(const double* history, const double* coefficients, int frames,
+                           double* mids);
+
+}  // namespace tq
