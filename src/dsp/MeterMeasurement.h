@@ -64,12 +64,15 @@ class MeterFrames {
 
         if (powerOn) {
             // Factors not shown are 1; multiplying by 1 is exact, so skipping them is too.
+            // The bank's share and the rest of the gain together are the limiter gain
+            // itself, taken as it is rather than divided and multiplied again.
             DoublePair shown = DoublePair::both(1.0);
-            if (showBank_ && showTransient_)
+            if (showBank_ && showTransient_) {
                 shown = gain;
-            else {
-                if (showBank_) shown = bankShare;
-                if (showTransient_) shown = shown * (gain / bankShare);
+            } else if (showBank_) {
+                shown = bankShare;
+            } else if (showTransient_) {
+                shown = gain / bankShare;
             }
             if (showLeveller_) shown = shown * DoublePair::both(leveller);
             att_ = min(shown, att_);
@@ -91,7 +94,8 @@ class MeterFrames {
         }
     }
 
-    // Whether frame() reads its bankShare argument this block ("AttShow" bits 0 or 1).
+    // Whether frame() reads its bankShare argument this block (one of "AttShow" bits 0
+    // and 1 without the other).
     bool needsBankShare() const { return showBank_ != showTransient_; }
     // Whether the output meters take the inter-sample values this block ("MeterOvs").
     bool oversampled() const { return oversampled_; }

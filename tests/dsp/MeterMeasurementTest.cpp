@@ -143,6 +143,9 @@ TEST(MeterAttenuation, EachBitShowsItsShare) {
     v = attenuationWith(2);
     EXPECT_FLOAT_EQ(v[MeterMeasurement::kAttL], 0.75f);  // 0.6 / 0.8
     EXPECT_FLOAT_EQ(v[MeterMeasurement::kAttR], 0.8f);   // 0.7 / 0.875
+    v = attenuationWith(3);  // both shares together: exactly the limiter gain
+    EXPECT_EQ(v[MeterMeasurement::kAttL], 0.6f);
+    EXPECT_EQ(v[MeterMeasurement::kAttR], 0.7f);
     v = attenuationWith(7);
     EXPECT_FLOAT_EQ(v[MeterMeasurement::kAttL], 0.3f);  // limiter gain times leveller
     EXPECT_FLOAT_EQ(v[MeterMeasurement::kAttR], 0.35f);
