@@ -85,8 +85,12 @@ void MeterMeasurement::endBlock(const MeterFrames& block) {
     outPeak_[1] = std::max(outPeak_[1], static_cast<float>(outPeak.right()));
     att_[0] = std::min(att_[0], block.att_.left());
     att_[1] = std::min(att_[1], block.att_.right());
-    inMs_ = {block.inMs_.left(), block.inMs_.right()};
-    outMs_ = {block.outMs_.left(), block.outMs_.right()};
+    // A fading signal never lingers as denormals.
+    const DoublePair guard = DoublePair::both(1e-30);
+    const DoublePair inMs = (block.inMs_ + guard) - guard;
+    const DoublePair outMs = (block.outMs_ + guard) - guard;
+    inMs_ = {inMs.left(), inMs.right()};
+    outMs_ = {outMs.left(), outMs.right()};
     publish();
 }
 

@@ -58,10 +58,20 @@ class MeterFrames {
     // memory every frame.
     [[gnu::always_inline]] void frame(DoublePair dry, DoublePair gain, DoublePair bankShare,
                                       double leveller, DoublePair out, bool powerOn) {
+        inputFrame(dry);
+        outputFrame(gain, bankShare, leveller, out, powerOn);
+    }
+
+    // frame() in two halves. The input meters depend on nothing the limiter computes, so
+    // the engine runs them in its first pass over a chunk, where registers are to spare,
+    // and the rest in its second.
+    [[gnu::always_inline]] void inputFrame(DoublePair dry) {
         const DoublePair in = dry * inputScale_;
         inPeak_ = max(inPeak_, abs(in));
         inMs_ = smoothSquare(inMs_, in);
-
+    }
+    [[gnu::always_inline]] void outputFrame(DoublePair gain, DoublePair bankShare,
+                                            double leveller, DoublePair out, bool powerOn) {
         if (powerOn) {
             // Factors not shown are 1; multiplying by 1 is exact, so skipping them is too.
             // The bank's share and the rest of the gain together are the limiter gain
@@ -121,10 +131,11 @@ class MeterFrames {
                                                   double* mids, PairedHalfbandKernel kernel,
                                                   int count);
 
+    // The denormal guard of a fading mean square runs once per block, in endBlock: one
+    // block cannot take it from the guard's floor down into the denormal range, and per
+    // frame the guard would lengthen the loop-carried chain by two additions.
     DoublePair smoothSquare(DoublePair meanSquare, DoublePair x) const {
-        meanSquare = meanSquare + (x * x - meanSquare) * meanSquareCoefficient_;
-        // A fading signal never lingers as denormals.
-        return (meanSquare + DoublePair::both(1e-30)) - DoublePair::both(1e-30);
+        return meanSquare + (x * x - meanSquare) * meanSquareCoefficient_;
     }
 
     // Block settings.
