@@ -26,10 +26,13 @@ class NoiseGenerator {
     }
 
     // [audio-thread, lock held] Advances all three words once and returns their XOR.
+    // Each step is s <- (s << a) ^ (((s >> b) ^ (s >> c)) & mask); logical shifts
+    // distribute over XOR, so (s >> b) ^ (s >> c) is computed as (s ^ (s >> (c - b))) >> b,
+    // one shift fewer per word.
     std::uint32_t nextWord() {
-        s1_ = (s1_ << 13) ^ (((s1_ >> 6) ^ (s1_ >> 15)) & 0x1FFFu);
-        s2_ = (s2_ << 20) ^ (((s2_ >> 7) ^ (s2_ >> 9)) & 0xFFFFFu);
-        s3_ = (s3_ << 17) ^ (((s3_ >> 8) ^ (s3_ >> 14)) & 0x1FFFFu);
+        s1_ = (s1_ << 13) ^ (((s1_ ^ (s1_ >> 9)) >> 6) & 0x1FFFu);
+        s2_ = (s2_ << 20) ^ (((s2_ ^ (s2_ >> 2)) >> 7) & 0xFFFFFu);
+        s3_ = (s3_ << 17) ^ (((s3_ ^ (s3_ >> 6)) >> 8) & 0x1FFFFu);
         return s1_ ^ s2_ ^ s3_;
     }
 
