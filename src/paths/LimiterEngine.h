@@ -416,87 +416,101 @@ void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
         }
 
         // Steps 7 to 14 for the chunk, with the measurements. The noise shaper's feedback
-        // loop runs here too, beside the limiter's own chains rather than after them.
-        for (int i = 0; i < count; ++i) {
-            const int n = start + i;
-            const EngineParameters& p = *opaque(parameters);
-            const double transient = p.transientShare.load(relaxed);
-            const double link = p.linkAmount.load(relaxed);
-            const bool secondOrder = p.detectorOrder.load(relaxed) != 0;
-            const bool powerOn = p.powerGain.load(relaxed) >= 0.5;
-            const Value delta = detectorValues.get(i);
-
-            // 7. Look-ahead delay (L).
-            const Value delayed = lookAhead.get(lookAheadIndex);
-            lookAhead.set(lookAheadIndex, history.get(i + kHistoryTail - kAlignmentDelay));
-
-            // 8. Peak window over L frames. The leaf replaced holds the detector value of
-            // the frame whose audio `delayed` is.
-            const Value released = peak.replace(lookAheadIndex, delta);
-            const Value peaks = peak.maximum();
-            lookAheadIndex = (lookAheadIndex + 1) & lookAheadMask;
-
-            // 9. Stereo link.
-            const Value level =
-                Value::both(link) * Layout::maxAcross(peaks) + Value::both(1.0 - link) * peaks;
-
-            // 10. Smoother bank. The order switch is tested once, outside the stage loops,
-            // so both loops unroll. The bank envelope is reduced pairwise (max is exact,
-            // so the order does not matter) to keep the chain from the stages to the gain
-            // short.
-            Value bank;
-            if (secondOrder) {
+        // loop runs here too, beside the limiter's own chains rather than after them. The
+        // frames run in stretches of one detector order, each order in a loop of its own,
+        // so neither loop keeps the other's smoother values in registers. Each frame reads
+        // the order once: a stretch ends at the first frame that reads the other order,
+        // and the next stretch starts with that frame and that reading.
+        const auto stretch = [&](auto order, int first) __attribute__((always_inline)) {
+            constexpr bool kSecondOrder = decltype(order)::value;
+            if constexpr (kSecondOrder) {
                 if (stage2FollowsStage1) {
                     for (int k = 0; k < kStages; ++k) stage2[k] = stage1[k];
                     stage2FollowsStage1 = false;
                 }
-#pragma GCC unroll 8
-                for (int k = 0; k < kStages; ++k) {
-                    const Value attack = Value::both(p.attack[k].load(relaxed));
-                    const Value release = Value::both(p.release[k].load(relaxed));
-                    const Value rate1 = selectGreaterEqual(level, stage1[k], attack, release);
-                    stage1[k] = guard(stage1[k] + rate1 * (level - stage1[k]));
-                    const Value rate2 = selectGreater(stage1[k], stage2[k], attack, release);
-                    stage2[k] = guard(stage2[k] + rate2 * (stage1[k] - stage2[k]));
-                }
-                bank = bankEnvelope(stage2);
             } else {
-#pragma GCC unroll 8
-                for (int k = 0; k < kStages; ++k) {
-                    const Value attack = Value::both(p.attack[k].load(relaxed));
-                    const Value release = Value::both(p.release[k].load(relaxed));
-                    const Value rate1 = selectGreaterEqual(level, stage1[k], attack, release);
-                    stage1[k] = guard(stage1[k] + rate1 * (level - stage1[k]));
-                }
                 stage2FollowsStage1 = true;
-                bank = bankEnvelope(stage1);
             }
+            for (int i = first; i < count; ++i) {
+                const int n = start + i;
+                const EngineParameters& p = *opaque(parameters);
+                if (i != first && (p.detectorOrder.load(relaxed) != 0) != kSecondOrder) return i;
+                const double transient = p.transientShare.load(relaxed);
+                const double link = p.linkAmount.load(relaxed);
+                const bool powerOn = p.powerGain.load(relaxed) >= 0.5;
+                const Value delta = detectorValues.get(i);
 
-            // 11. Transient envelope: window maximum over N frames, block-convolved with
-            // the kernel. Mathematically it is at least the detector value of the frame
-            // whose audio is released now (every windowed maximum in the sum covers that
-            // frame), but the transform rounds either way. So the convolution is pulled
-            // down by a hair (far more than its rounding, far less than anything audible)
-            // and floored at that detector value exactly: a plateau of value P then gives
-            // exactly P, and the released sample can never exceed full scale.
-            window.replace(windowPosition, delta);
-            windowPosition = (windowPosition + 1) & windowMask;
-            const Value convolved = convolver.step(window.maximum());
-            const Value envelope = max(convolved * Value::both(kConvolutionBias), released);
+                // 7. Look-ahead delay (L).
+                const Value delayed = lookAhead.get(lookAheadIndex);
+                lookAhead.set(lookAheadIndex, history.get(i + kHistoryTail - kAlignmentDelay));
 
-            // 12. Gain: (1 - T) g1 + T g2, written as g1 + T (g2 - g1) so that it is
-            // exactly g1 when both agree and never exceeds g2 (g1 <= g2 because E >= 1).
-            const Value one = Value::both(1.0);
-            const Value bankGain = one / max(bank, envelope);
-            const Value transientGain = one / max(envelope, one);
-            const Value gain = bankGain + Value::both(transient) * (transientGain - bankGain);
+                // 8. Peak window over L frames. The leaf replaced holds the detector value of
+                // the frame whose audio `delayed` is.
+                const Value released = peak.replace(lookAheadIndex, delta);
+                const Value peaks = peak.maximum();
+                lookAheadIndex = (lookAheadIndex + 1) & lookAheadMask;
 
-            // 13. Output gain, or the bypass.
-            const Value dryOut = dryValues.get(i);
-            const Value out = powerOn ? gain * delayed * Value::both(outputGains[i]) : dryOut;
+                // 9. Stereo link.
+                const Value level =
+                    Value::both(link) * Layout::maxAcross(peaks) + Value::both(1.0 - link) * peaks;
 
-            finishFrame(n, dryOut, gain, needsBankShare ? bankShare(transient, bank) : one,
-                        levellerGains[i], out, powerOn);
+                // 10. Smoother bank. The bank envelope is reduced pairwise (max is exact, so the
+                // order does not matter) to keep the chain from the stages to the gain short.
+                Value bank;
+                if constexpr (kSecondOrder) {
+#pragma GCC unroll 8
+                    for (int k = 0; k < kStages; ++k) {
+                        const Value attack = Value::both(p.attack[k].load(relaxed));
+                        const Value release = Value::both(p.release[k].load(relaxed));
+                        const Value rate1 = selectGreaterEqual(level, stage1[k], attack, release);
+                        stage1[k] = guard(stage1[k] + rate1 * (level - stage1[k]));
+                        const Value rate2 = selectGreater(stage1[k], stage2[k], attack, release);
+                        stage2[k] = guard(stage2[k] + rate2 * (stage1[k] - stage2[k]));
+                    }
+                    bank = bankEnvelope(stage2);
+                } else {
+#pragma GCC unroll 8
+                    for (int k = 0; k < kStages; ++k) {
+                        const Value attack = Value::both(p.attack[k].load(relaxed));
+                        const Value release = Value::both(p.release[k].load(relaxed));
+                        const Value rate1 = selectGreaterEqual(level, stage1[k], attack, release);
+                        stage1[k] = guard(stage1[k] + rate1 * (level - stage1[k]));
+                    }
+                    bank = bankEnvelope(stage1);
+                }
+
+                // 11. Transient envelope: window maximum over N frames, block-convolved with
+                // the kernel. Mathematically it is at least the detector value of the frame
+                // whose audio is released now (every windowed maximum in the sum covers that
+                // frame), but the transform rounds either way. So the convolution is pulled
+                // down by a hair (far more than its rounding, far less than anything audible)
+                // and floored at that detector value exactly: a plateau of value P then gives
+                // exactly P, and the released sample can never exceed full scale.
+                window.replace(windowPosition, delta);
+                windowPosition = (windowPosition + 1) & windowMask;
+                const Value convolved = convolver.step(window.maximum());
+                const Value envelope = max(convolved * Value::both(kConvolutionBias), released);
+
+                // 12. Gain: (1 - T) g1 + T g2, written as g1 + T (g2 - g1) so that it is
+                // exactly g1 when both agree and never exceeds g2 (g1 <= g2 because E >= 1).
+                const Value one = Value::both(1.0);
+                const Value bankGain = one / max(bank, envelope);
+                const Value transientGain = one / max(envelope, one);
+                const Value gain = bankGain + Value::both(transient) * (transientGain - bankGain);
+
+                // 13. Output gain, or the bypass.
+                const Value dryOut = dryValues.get(i);
+                const Value out = powerOn ? gain * delayed * Value::both(outputGains[i]) : dryOut;
+
+                finishFrame(n, dryOut, gain, needsBankShare ? bankShare(transient, bank) : one,
+                            levellerGains[i], out, powerOn);
+            }
+            return count;
+        };
+        bool secondOrder = opaque(parameters)->detectorOrder.load(relaxed) != 0;
+        for (int next = 0; next < count; secondOrder = !secondOrder) {
+            // A stretch ends before the end of the chunk only where the order changed.
+            next = secondOrder ? stretch(std::true_type{}, next) : stretch(std::false_type{}, next);
         }
 
         // The chunk's last 63 samples become the history before the next one.
