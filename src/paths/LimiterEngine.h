@@ -43,6 +43,7 @@
 #include "paths/ChannelLayout.h"
 #include "paths/HalfbandInterpolator.h"
 #include "paths/HalfbandKernels.h"
+#include "paths/HotLoopClones.h"
 #include "paths/SlidingMaximumPair.h"
 
 namespace tq {
@@ -260,9 +261,11 @@ class LimiterEngine {
 
 template <typename Layout>
 template <typename Sample>
-void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight, Sample* outLeft,
-                                    Sample* outRight, int frames, Requantizer& requantizer,
-                                    NoiseGenerator& generator, MeterMeasurement& meters) {
+TQ_HOT_LOOP_CLONES void LimiterEngine<Layout>::process(const Sample* inLeft, const Sample* inRight,
+                                                       Sample* outLeft, Sample* outRight,
+                                                       int frames, Requantizer& requantizer,
+                                                       NoiseGenerator& generator,
+                                                       MeterMeasurement& meters) {
     constexpr auto relaxed = std::memory_order_relaxed;
     const EngineParameters* const parameters = &parameters_;
 
