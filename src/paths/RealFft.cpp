@@ -2,7 +2,6 @@
 
 #include "paths/DoublePair.h"
 #include "paths/FftTwiddles.h"
-#include "paths/HotLoopClones.h"
 
 // The small helpers below must melt into the straight-line passes; a call per butterfly
 // would cost more than the butterfly.
@@ -505,7 +504,7 @@ void convolveBlock(double* b, const double* kernel) {
 }
 
 template <class Lanes, int M>
-[[gnu::flatten]] TQ_HOT_LOOP_CLONES void convolveSmallBlock(double* b, const double* kernel) {
+[[gnu::flatten]] void convolveSmallBlock(double* b, const double* kernel) {
     convolveBlock<Lanes, M>(b, kernel);
 }
 

@@ -201,9 +201,10 @@ struct DirectQuantizer {
     double scale;
     NoiseGenerator generator;
 
+    // F = sum of c_k e[n - k], added from the oldest error (k = 12) to the newest.
     double one(double o, double* hist) {
         double f = 0.0;
-        for (int k = 1; k <= 12; ++k)
+        for (int k = 12; k >= 1; --k)
             f += c[static_cast<std::size_t>(k - 1)] * hist[((p - (k - 1)) % 12 + 12) % 12];
         return o + f;
     }
