@@ -16,6 +16,7 @@
 
 #include "paths/ChannelLayout.h"
 #include "paths/RealFft.h"
+#include "paths/WideBuild.h"
 
 namespace tq {
 
@@ -39,6 +40,7 @@ class BlockConvolver {
             return false;
         }
         fft_ = fft;
+        convolve_ = wide_ && fft->convolveWide != nullptr ? fft->convolveWide : fft->convolve;
         kernel_ = kernelSpectrum;
         length_ = length;
         ringLength_ = ringLength;
@@ -128,11 +130,11 @@ class BlockConvolver {
     [[gnu::noinline]] void transform() {
         if (fft_ == nullptr) return;  // never configured: the envelope stays at zero
         if constexpr (Layout::kFlavour == Flavour::Paired) {
-            fft_->convolve(block_.view().pairs, kernel_);
+            convolve_(block_.view().pairs, kernel_);
         } else {
             const auto view = block_.view();
-            fft_->convolve(view.left, kernel_);
-            fft_->convolve(view.right, kernel_);
+            convolve_(view.left, kernel_);
+            convolve_(view.right, kernel_);
         }
     }
 
@@ -140,6 +142,8 @@ class BlockConvolver {
     typename Layout::Array tail_;
     typename Layout::Array ring_;
     const RealFftSize* fft_ = nullptr;
+    void (*convolve_)(double* buffer, const double* kernelSpectrum) = nullptr;
+    const bool wide_ = wideBuildAvailable();
     const double* kernel_ = nullptr;
     int length_ = 1;
     int ringLength_ = 1;

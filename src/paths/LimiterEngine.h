@@ -44,12 +44,7 @@
 #include "paths/HalfbandInterpolator.h"
 #include "paths/HalfbandKernels.h"
 #include "paths/SlidingMaximumPair.h"
-
-#if defined(__x86_64__) && defined(__GNUC__)
-#define TQ_WIDE_BUILD 1
-#else
-#define TQ_WIDE_BUILD 0
-#endif
+#include "paths/WideBuild.h"
 
 namespace tq {
 
@@ -164,12 +159,7 @@ class LimiterEngine {
     }
 
   private:
-    // The frame loop is built twice: for the x86-64 baseline and, where the processor has
-    // it, for AVX2, which encodes the same operations in fewer instructions (three-operand
-    // forms, broadcasts from memory). Contraction is off for the whole build and AVX2
-    // brings no fused multiply-add, so both give the same bits. The choice is a plain
-    // branch per block rather than a loader-resolved clone, which sanitizer runtimes and
-    // tables of function addresses do not take well.
+    // The frame loop, built for the baseline and for AVX2 (WideBuild.h).
     template <typename Sample>
     [[gnu::flatten]] void processBaseline(const Sample* inLeft, const Sample* inRight,
                                           Sample* outLeft, Sample* outRight, int frames,
@@ -184,11 +174,7 @@ class LimiterEngine {
         Requantizer& requantizer, NoiseGenerator& generator, MeterMeasurement& meters) {
         run(inLeft, inRight, outLeft, outRight, frames, requantizer, generator, meters);
     }
-    static bool processorHasAvx2() {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2");
-    }
-    const bool wide_ = Layout::kFlavour == Flavour::Paired && processorHasAvx2();
+    const bool wide_ = Layout::kFlavour == Flavour::Paired && wideBuildAvailable();
 #endif
 
     template <typename Sample>

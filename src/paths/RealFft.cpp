@@ -2,6 +2,7 @@
 
 #include "paths/DoublePair.h"
 #include "paths/FftTwiddles.h"
+#include "paths/WideBuild.h"
 
 // The small helpers below must melt into the straight-line passes; a call per butterfly
 // would cost more than the butterfly.
@@ -508,6 +509,13 @@ template <class Lanes, int M>
     convolveBlock<Lanes, M>(b, kernel);
 }
 
+#if TQ_WIDE_BUILD
+template <class Lanes, int M>
+[[gnu::flatten, gnu::target("avx2")]] void convolveSmallBlockWide(double* b, const double* kernel) {
+    convolveBlock<Lanes, M>(b, kernel);
+}
+#endif
+
 template <class Lanes, int M>
 constexpr RealFftSize makeSize() {
     RealFftSize entry{M,
@@ -515,10 +523,14 @@ constexpr RealFftSize makeSize() {
                       nullptr,
                       &multiplySpectrum<Lanes, M>,
                       &scaleKernelSpectrum<Lanes, M>,
+                      nullptr,
                       nullptr};
     if constexpr (M >= 16) {
         entry.inverse = &inverseReal<Lanes, M>;
         entry.convolve = M <= 32 ? &convolveSmallBlock<Lanes, M> : &convolveBlock<Lanes, M>;
+#if TQ_WIDE_BUILD
+        if constexpr (M <= 32) entry.convolveWide = &convolveSmallBlockWide<Lanes, M>;
+#endif
     }
     return entry;
 }

@@ -33,6 +33,9 @@ struct RealFftSize {
     // forward, multiplySpectrum, inverse in one call (the same operations in the same
     // order); small sizes run it as one straight-line body. Null for M = 8.
     void (*convolve)(double* buffer, const double* kernelSpectrum);
+    // convolve built for AVX2 (WideBuild.h), the same bits; null where there is none. Only
+    // where wideBuildAvailable().
+    void (*convolveWide)(double* buffer, const double* kernelSpectrum);
 };
 
 // Table lookup by kernel length N (M = 2N): N in {4, 8, 16, 32, 64, 128, 256}; null for any

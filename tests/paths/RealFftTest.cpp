@@ -11,6 +11,7 @@
 
 #include "paths/FftTwiddles.h"
 #include "paths/RealFft.h"
+#include "paths/WideBuild.h"
 
 namespace {
 
@@ -465,6 +466,39 @@ TEST(RealFftPaired, EveryStepIsBitIdenticalToScalarPerLane) {
                 fft.inverse(b);
             },
             "forward, multiply, inverse");
+    }
+}
+
+// The convolution as one call, and its AVX2 build where this processor runs it, give
+// exactly the three steps' bits, in both layouts.
+TEST(RealFftConvolution, OneCallAndItsWideBuildMatchTheThreeSteps) {
+    std::mt19937 random(77);
+    for (int kernelLength : kKernelLengths) {
+        if (kernelLength == 4) continue;
+        const int size = 2 * kernelLength;
+        for (const RealFftSize* fft :
+             {tq::scalarFftForKernel(kernelLength), tq::pairedFftForKernel(kernelLength)}) {
+            const int doubles = fft == tq::scalarFftForKernel(kernelLength) ? size : 2 * size;
+            Buffer kernel, steps, oneCall, wide;
+            for (int i = 0; i < doubles; ++i) {
+                kernel[i] = randomSignal(1, random)[0];
+                steps[i] = oneCall[i] = wide[i] = randomSignal(1, random)[0];
+            }
+            fft->forward(kernel.data());
+            fft->scaleKernelSpectrum(kernel.data());
+            fft->forward(steps.data());
+            fft->multiplySpectrum(steps.data(), kernel.data());
+            fft->inverse(steps.data());
+            fft->convolve(oneCall.data(), kernel.data());
+            for (int i = 0; i < doubles; ++i) {
+                ASSERT_TRUE(sameBits(oneCall[i], steps[i])) << kernelLength << " " << i;
+            }
+            if (fft->convolveWide == nullptr || !tq::wideBuildAvailable()) continue;
+            fft->convolveWide(wide.data(), kernel.data());
+            for (int i = 0; i < doubles; ++i) {
+                ASSERT_TRUE(sameBits(wide[i], steps[i])) << "wide " << kernelLength << " " << i;
+            }
+        }
     }
 }
 
