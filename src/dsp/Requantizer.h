@@ -34,6 +34,16 @@ class RequantizerFrames {
     // Engine outputs in, final clipped output samples out; the generator advances four
     // times: left u1, u2, right u3, u4. Only for blocks with "Quantize" on.
     [[gnu::always_inline]] DoublePair frame(DoublePair out, NoiseGenerator& generator) {
+        const std::uint32_t u1 = generator.nextWord();
+        const std::uint32_t u2 = generator.nextWord();
+        const std::uint32_t u3 = generator.nextWord();
+        const std::uint32_t u4 = generator.nextWord();
+        return frame(out, u1, u2, u3, u4);
+    }
+
+    // The same with the frame's four generator words drawn by the caller, in that order.
+    [[gnu::always_inline]] DoublePair frame(DoublePair out, std::uint32_t u1, std::uint32_t u2,
+                                            std::uint32_t u3, std::uint32_t u4) {
         constexpr double kSilence = 1e-8;
         const DoublePair magnitude = abs(out);
         if (!autoblackOn_ || magnitude.left() > kSilence || magnitude.right() > kSilence) {
@@ -59,10 +69,6 @@ class RequantizerFrames {
 
         if (++position_ == kTaps) position_ = 0;
 
-        const std::uint32_t u1 = generator.nextWord();
-        const std::uint32_t u2 = generator.nextWord();
-        const std::uint32_t u3 = generator.nextWord();
-        const std::uint32_t u4 = generator.nextWord();
         const DoublePair dither = DoublePair::both(0.5) * (uniform(u1, u3) + uniform(u2, u4));
         const DoublePair steps = truncate(shaped * scale_ + scale_ + dither);
         const DoublePair quantized = (steps - scale_) * inverseScale_;

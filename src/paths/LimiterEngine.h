@@ -69,6 +69,7 @@ class LimiterEngine {
     static constexpr int kDryCapacity = kMaxLookAhead + kAlignmentDelay + 1;
     // Frames per chunk: each pass runs over a whole chunk before the next one starts.
     static constexpr int kChunk = 64;
+    static_assert(kChunk == NoiseRun::kStretch, "a whole chunk's dither is one NoiseRun");
     // Half-band window: the newest 64 samples; the history keeps the 63 before a chunk.
     static constexpr int kHalfbandWindow = 2 * HalfbandCoefficients::kCount;
     static constexpr int kHistoryTail = kHalfbandWindow - 1;
@@ -282,6 +283,7 @@ class LimiterEngine {
     AlignedBuffer outputGains_;
     AlignedBuffer levellerGains_;
     std::array<bool, kChunk> oversampleStates_{};
+    alignas(16) std::array<std::uint32_t, NoiseRun::kWords> ditherWords_{};
 
     double smoothedDrive_ = 1.0;
     double smoothedOutput_ = 1.0;
@@ -326,6 +328,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
     double* const outputGains = outputGains_.data();
     double* const levellerGains = levellerGains_.data();
     bool* const oversampleStates = oversampleStates_.data();
+    std::uint32_t* const ditherWords = ditherWords_.data();
     MeterFrames meterFrames = meters.frames();
     const bool needsBankShare = meterFrames.needsBankShare();
     RequantizerFrames requantizerFrames = requantizer.frames();
@@ -349,8 +352,9 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
 
     // Measurements (the dry input aligned with the output, the limiter gain and the bank's
     // share of it, the leveller gain, the output) and step 14 for one frame.
-    const auto finishFrame = [&](int n, Value dryOut, Value gain, Value share, double levellerGain,
-                                 Value out, bool powerOn) __attribute__((always_inline)) {
+    const auto finishFrame = [&](int n, int i, Value dryOut, Value gain, Value share,
+                                 double levellerGain, Value out, bool powerOn)
+        __attribute__((always_inline)) {
         meterFrames.frame(asPair(dryOut), asPair(gain), asPair(share), levellerGain, asPair(out),
                           powerOn);
         // 14. Requantization or the final clip. The clip is a plain min/max: the textbook
@@ -358,7 +362,10 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
         // sample well inside full scale would not pass unchanged.
         Value y;
         if (quantize) {
-            y = fromPair(requantizerFrames.frame(asPair(out), dither));
+            // The frame's four words: words 4i .. 4i + 3 of the chunk's run (see below).
+            const std::uint32_t* words = ditherWords + 16 * (i & 15) + (i >> 4);
+            y = fromPair(
+                requantizerFrames.frame(asPair(out), words[0], words[4], words[8], words[12]));
         } else {
             y = min(max(out, Value::both(-1.0)), Value::both(1.0));
         }
@@ -368,9 +375,24 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
     for (int start = 0; start < frames; start += kChunk) {
         const int count = frames - start < kChunk ? frames - start : kChunk;
 
+        // The chunk's dither: four generator words per frame, 4 count in all, made before
+        // the frames that use them (they do not depend on the audio). Word t of the chunk
+        // is kept at 4 (t mod 64) + t / 64. A whole chunk's 256 words are one NoiseRun,
+        // which the first pass steps along, one row of four words per frame, in the
+        // throughput its own short chains leave free; a shorter chunk draws them one by one.
+        const bool wholeRun = quantize && count == NoiseRun::kStretch;
+        NoiseRun noiseRun;
+        if (wholeRun) {
+            noiseRun = NoiseRun::startingAt(dither);
+        } else if (quantize) {
+            for (int t = 0; t < 4 * count; ++t)
+                ditherWords[4 * (t & 63) + (t >> 6)] = dither.nextWord();
+        }
+
         // Steps 1 to 5 for the whole chunk: input to half-band history.
         bool anyOversampled = false;
         for (int i = 0; i < count; ++i) {
+            if (wholeRun) noiseRun.step(ditherWords + 4 * i);
             const int n = start + i;
             // Engine values, read once per frame.
             const EngineParameters& p = *opaque(parameters);
@@ -414,6 +436,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
             // 5. Half-band history, which is also the alignment delay (31).
             history.set(kHistoryTail + i, levelled);
         }
+        if (wholeRun) noiseRun.finish(dither);
 
         // 6. Detector values for the chunk. The frame's aligned sample (31 frames old) is
         // its window's centre; with Oversample on, the larger of it and the mid value
@@ -535,7 +558,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                 const Value dryOut = dryValues.get(i);
                 const Value out = powerOn ? gain * delayed * Value::both(outputGains[i]) : dryOut;
 
-                finishFrame(n, dryOut, gain, needsBankShare ? bankShare(transient, bank) : one,
+                finishFrame(n, i, dryOut, gain, needsBankShare ? bankShare(transient, bank) : one,
                             levellerGains[i], out, powerOn);
             }
             return count;

@@ -77,4 +77,42 @@ TEST(NoiseGeneratorSequence, LargestWordMapsBelowPlusOne) {
     EXPECT_EQ(2.0 * 0.0 * NoiseGenerator::kWordScale - 1.0, -1.0);
 }
 
+// 64 steps skipped at once land where 64 single steps land, from any state.
+TEST(NoiseGeneratorSkip, SkippedAheadEqualsSixtyFourSteps) {
+    NoiseGenerator generator;
+    for (int trial = 0; trial < 200; ++trial) {
+        const NoiseGenerator ahead = generator.skippedAhead();
+        for (int i = 0; i < 64; ++i) generator.nextWord();
+        ASSERT_EQ(ahead.word1(), generator.word1()) << trial;
+        ASSERT_EQ(ahead.word2(), generator.word2()) << trial;
+        ASSERT_EQ(ahead.word3(), generator.word3()) << trial;
+        for (int i = 0; i < trial % 7; ++i) generator.nextWord();  // vary the phase
+    }
+}
+
+// A run gives the next 256 words, word 64 j + i in lane j of step i, and leaves the
+// generator where 256 single steps leave it; runs follow each other seamlessly.
+TEST(NoiseGeneratorSkip, RunMakesTheSameWordsAsSingleSteps) {
+    NoiseGenerator generator;
+    NoiseGenerator reference;
+    for (int run = 0; run < 5; ++run) {
+        std::uint32_t expected[tq::NoiseRun::kWords];
+        for (auto& word : expected) word = reference.nextWord();
+        tq::NoiseRun noiseRun = tq::NoiseRun::startingAt(generator);
+        alignas(16) std::uint32_t row[4];
+        for (int i = 0; i < tq::NoiseRun::kStretch; ++i) {
+            noiseRun.step(row);
+            for (int j = 0; j < 4; ++j) {
+                ASSERT_EQ(row[j], expected[64 * j + i]) << run << " " << i << " " << j;
+            }
+        }
+        noiseRun.finish(generator);
+        EXPECT_EQ(generator.word1(), reference.word1());
+        EXPECT_EQ(generator.word2(), reference.word2());
+        EXPECT_EQ(generator.word3(), reference.word3());
+        reference.nextWord();  // the next run starts one word later
+        generator.nextWord();
+    }
+}
+
 }  // namespace

@@ -32,6 +32,48 @@ TEST(SignalPathStages, QuantizeOnGivesSixteenBitSteps) {
     }
 }
 
+// The dither of a whole 64-frame chunk is made in one run, of a shorter one word by word.
+// Whatever the host's buffer sizes, the requantized output is the engine's own output
+// (Quantize off; the limiter keeps it within full scale, so the clip leaves it alone) put
+// through a requantizer one frame at a time, drawing its words one by one.
+TEST(SignalPathStages, QuantizedOutputIsTheFrameByFrameRequantizerForAnyBufferSize) {
+    constexpr int kBits8 = 0;
+    const int shapeSet = selectNoiseShapeSet(3, 44100, kNoiseShapeOff);
+    const StereoSignal in = testing::loudNoise(3000, 1.5, 31);
+    for (Flavour flavour : kFlavours) {
+        EngineRig plain(flavour);
+        const StereoSignal engineOutput = plain.run(in, 3000);
+
+        EngineParameters parameters;
+        parameters.quantize = true;
+        parameters.bits = kBits8;
+        parameters.noiseShapeSet = shapeSet;
+        RateSettings rates;
+        rates.update(44100, 2);
+        Requantizer requantizer;
+        requantizer.reset();
+        requantizer.clear();
+        requantizer.beginBlock(parameters, rates);
+        NoiseGenerator generator;
+        StereoSignal expected = engineOutput;
+        for (int i = 0; i < in.frames(); ++i) {
+            ASSERT_LE(std::fabs(engineOutput.left[i]), 1.0);
+            requantizer.frame(engineOutput.left[i], engineOutput.right[i], expected.left[i],
+                              expected.right[i], generator);
+        }
+
+        for (int block : {3000, 1, 63, 64, 65, 200}) {
+            EngineRig rig(flavour);
+            rig.parameters().quantize = true;
+            rig.parameters().bits = kBits8;
+            rig.parameters().noiseShapeSet = shapeSet;
+            const StereoSignal out = rig.run(in, block);
+            ASSERT_EQ(out.left, expected.left) << "block " << block;
+            ASSERT_EQ(out.right, expected.right) << "block " << block;
+        }
+    }
+}
+
 TEST(SignalPathStages, MetersFollowInputAndOutputAndShowNoAttenuationBelowFullScale) {
     for (Flavour flavour : kFlavours) {
         EngineRig rig(flavour);
