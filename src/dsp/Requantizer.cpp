@@ -71,8 +71,13 @@ double Requantizer::scaleForBitsStep(int step) {
 
 void Requantizer::beginBlock(const EngineParameters& parameters, const RateSettings& rates) {
     enabled_ = parameters.quantize.load(std::memory_order_relaxed);
-    scale_ = scaleForBitsStep(parameters.bits.load(std::memory_order_relaxed));
-    inverseScale_ = 1.0 / scale_;
+    const double scale = scaleForBitsStep(parameters.bits.load(std::memory_order_relaxed));
+    if (scale != scale_) {
+        const double ratio = scale / scale_;  // a power of two: exact
+        for (double& error : history_) error *= ratio;
+        scale_ = scale;
+        inverseScale_ = 1.0 / scale_;
+    }
     autoblackOn_ = parameters.autoblack.load(std::memory_order_relaxed);
     autoblackCoefficient_ = rates.autoblackCoefficient;
 

@@ -53,6 +53,12 @@ class RequantizerFrames {
         }
         level_ = (level_ + 1e-30) - 1e-30;  // keeps the fade out of the denormal range
 
+        // The loop runs in units of the quantization step: the errors, the feedback and
+        // the shaped sample are all kept multiplied by S. S is a power of two, so scaling
+        // commutes exactly with every product, sum and rounding here, and every value is
+        // bit for bit S times the unscaled one; but the chain from one frame's error to
+        // the next loses a multiplication at each end.
+        //
         // Feedback: the 12 taps from the oldest error to the most recent one. The most
         // recent error comes last and from a register: each frame's error depends on the
         // one before, and this way that chain runs through one product and one sum of
@@ -65,15 +71,15 @@ class RequantizerFrames {
                        DoublePair::load(coefficients_ + 2 * k) * DoublePair::load(history - 2 * k);
         }
         feedback = feedback + DoublePair::load(coefficients_) * lastError_;
-        const DoublePair shaped = out + feedback;
+        const DoublePair shaped = out * scale_ + feedback;  // x S
 
         if (++position_ == kTaps) position_ = 0;
 
         const DoublePair dither = DoublePair::both(0.5) * (uniform(u1, u3) + uniform(u2, u4));
-        const DoublePair steps = truncate(shaped * scale_ + scale_ + dither);
-        const DoublePair quantized = (steps - scale_) * inverseScale_;
+        const DoublePair levels = truncate(shaped + scale_ + dither) - scale_;  // q - S
+        const DoublePair quantized = levels * inverseScale_;
 
-        lastError_ = quantized - shaped;
+        lastError_ = levels - shaped;  // e S
         lastError_.store(history_ + 2 * position_);
         lastError_.store(history_ + 2 * (position_ + kTaps));
 
@@ -107,9 +113,9 @@ class RequantizerFrames {
     }
 
     const double* coefficients_ = nullptr;  // 12 pairs, each coefficient twice
-    double* history_ = nullptr;             // 24 (left, right) error pairs, doubled
+    double* history_ = nullptr;             // 24 (left, right) error pairs times S, doubled
     int position_ = 0;
-    DoublePair lastError_;
+    DoublePair lastError_;  // times S
     DoublePair scale_;
     DoublePair inverseScale_;
     double level_ = 0.0;
@@ -186,7 +192,8 @@ class Requantizer {
   private:
     // Both channels' errors as (left, right) pairs, 12 of them twice over (entries j and
     // j + 12 are equal), so the 12 taps read one contiguous run backwards from the most
-    // recent error.
+    // recent error. They are kept multiplied by the scale S (RequantizerFrames::frame);
+    // a change of word length rescales them, exactly, as S is a power of two.
     using History = std::array<double, 2 * 2 * kTaps>;
 
     alignas(16) std::array<CoefficientSet, kNoiseShapeSetCount> sets_{};
