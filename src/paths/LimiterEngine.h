@@ -214,6 +214,14 @@ class LimiterEngine {
             Value::both(1.0));
     }
 
+    // A frame's detector value from its (aligned or oversampled) sample: the magnitude,
+    // at least the floor. The upper clamp keeps every value within what a SlidingMaxTree
+    // takes whatever the gains are.
+    static Value detectorValue(Value sample) {
+        return min(max(abs(sample), Value::both(kDetectorFloor)),
+                   Value::both(SlidingMaxTree::kLargestValue));
+    }
+
     // The smoother bank's share T + (1 - T) / E of the limiter gain, for the meters.
     static Value bankShare(double transient, Value bank) {
         return Value::both(transient) + Value::both(1.0 - transient) / bank;
@@ -400,8 +408,9 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
             const double outputTarget = autoOut ? 1.0 / driveTarget : p.outputGain.load(relaxed);
             const double threshold = p.levellerGain.load(relaxed);
             const bool levellerEngaged = p.levellerEngaged.load(relaxed);
-            oversampleStates[i] = p.oversample.load(relaxed);
-            anyOversampled |= oversampleStates[i];
+            const bool oversample = p.oversample.load(relaxed);
+            oversampleStates[i] = oversample;
+            anyOversampled |= oversample;
 
             // Input: the whole chunk is read before any of it is written (hosts may
             // process in place).
@@ -435,39 +444,43 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
 
             // 5. Half-band history, which is also the alignment delay (31).
             history.set(kHistoryTail + i, levelled);
+
+            // 6. Detector, Oversample off: the aligned sample itself (see below).
+            if (!oversample) {
+                detectorValues.set(i,
+                                   detectorValue(history.get(i + kHistoryTail - kAlignmentDelay)));
+            }
         }
         if (wholeRun) noiseRun.finish(dither);
 
-        // 6. Detector values for the chunk. The frame's aligned sample (31 frames old) is
-        // its window's centre; with Oversample on, the larger of it and the mid value
-        // between it and its successor.
-        const auto detectorValue = [&](int i, Value mid) __attribute__((always_inline)) {
+        // 6. Detector, Oversample on: the larger of the aligned sample (31 frames old, its
+        // window's centre) and the mid value between it and its successor, with a margin.
+        const auto oversampledDetector = [&](int i, Value mid) __attribute__((always_inline)) {
             const Value aligned = history.get(i + kHistoryTail - kAlignmentDelay);
-            Value detector = aligned;
-            if (oversampleStates[i]) {
-                detector = selectGreaterEqual(abs(mid), abs(aligned), mid, aligned) *
-                           Value::both(kOversampleMargin);
-            }
-            // The upper clamp keeps every detector value within what a SlidingMaxTree takes
-            // whatever the gains are.
-            detectorValues.set(i, min(max(abs(detector), Value::both(kDetectorFloor)),
-                                      Value::both(SlidingMaxTree::kLargestValue)));
+            detectorValues.set(
+                i, detectorValue(selectGreaterEqual(abs(mid), abs(aligned), mid, aligned) *
+                                 Value::both(kOversampleMargin)));
         };
-        if constexpr (Layout::kFlavour == Flavour::Paired) {
-            if (anyOversampled)
+        if (anyOversampled) {
+            if constexpr (Layout::kFlavour == Flavour::Paired) {
                 halfbandKernel_(history.pairs, coefficients.pairs, count, midValues.pairs);
-            for (int i = 0; i < count; ++i) detectorValue(i, midValues.get(i));
-        } else {
-            int i = 0;
-            for (; i + kSideBySide <= count; i += kSideBySide) {
-                Value mids[kSideBySide];
-                if (anyOversampled) halfbandMids<kSideBySide>(history, coefficients, i, mids);
-                for (int f = 0; f < kSideBySide; ++f) detectorValue(i + f, mids[f]);
-            }
-            for (; i < count; ++i) {
-                Value mid[1];
-                if (oversampleStates[i]) halfbandMids<1>(history, coefficients, i, mid);
-                detectorValue(i, mid[0]);
+                for (int i = 0; i < count; ++i) {
+                    if (oversampleStates[i]) oversampledDetector(i, midValues.get(i));
+                }
+            } else {
+                int i = 0;
+                for (; i + kSideBySide <= count; i += kSideBySide) {
+                    Value mids[kSideBySide];
+                    halfbandMids<kSideBySide>(history, coefficients, i, mids);
+                    for (int f = 0; f < kSideBySide; ++f) {
+                        if (oversampleStates[i + f]) oversampledDetector(i + f, mids[f]);
+                    }
+                }
+                for (; i < count; ++i) {
+                    Value mid[1];
+                    halfbandMids<1>(history, coefficients, i, mid);
+                    if (oversampleStates[i]) oversampledDetector(i, mid[0]);
+                }
             }
         }
 
