@@ -27,13 +27,35 @@ extern "C" void removePendingOutput(int signalNumber) {
     std::raise(signalNumber);
 }
 
-void rememberPendingOutput(const std::string& tempPath) {
-    if (!handlersInstalled) {
-        std::signal(SIGINT, removePendingOutput);
-        std::signal(SIGTERM, removePendingOutput);
-        std::signal(SIGHUP, removePendingOutput);
-        handlersInstalled = true;
+// Holds off the interrupting signals while the temporary file comes into being and its
+// name is recorded: a signal in between would otherwise end the process with the file
+// left behind. A signal that arrives meanwhile is delivered when the guard ends, and then
+// finds the name.
+class InterruptionGuard {
+  public:
+    InterruptionGuard() {
+        if (!handlersInstalled) {
+            std::signal(SIGINT, removePendingOutput);
+            std::signal(SIGTERM, removePendingOutput);
+            std::signal(SIGHUP, removePendingOutput);
+            handlersInstalled = true;
+        }
+        sigset_t interrupting;
+        sigemptyset(&interrupting);
+        sigaddset(&interrupting, SIGINT);
+        sigaddset(&interrupting, SIGTERM);
+        sigaddset(&interrupting, SIGHUP);
+        sigprocmask(SIG_BLOCK, &interrupting, &previous_);
     }
+    ~InterruptionGuard() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+    InterruptionGuard(const InterruptionGuard&) = delete;
+    InterruptionGuard& operator=(const InterruptionGuard&) = delete;
+
+  private:
+    sigset_t previous_;
+};
+
+void rememberPendingOutput(const std::string& tempPath) {
     const std::size_t length = std::min(tempPath.size(), sizeof pendingTempPath - 1);
     std::memcpy(pendingTempPath, tempPath.data(), length);
     pendingTempPath[length] = '\0';
@@ -145,13 +167,17 @@ AtomicOutputFile::AtomicOutputFile(const std::string& path, FileFormat format,
         throw ToolError("cannot write " + quoted(path) + ": it is a directory");
     }
     tempPath_ = directoryOf(path) + "/." + fileNameOf(path) + ".partial-XXXXXX";
-    descriptor_ = ::mkstemp(tempPath_.data());
+    int error = 0;
+    {
+        const InterruptionGuard guard;
+        descriptor_ = ::mkstemp(tempPath_.data());
+        error = errno;
+        if (descriptor_ >= 0) rememberPendingOutput(tempPath_);
+    }
     if (descriptor_ < 0) {
-        const int error = errno;
         tempPath_.clear();
         throw ToolError("cannot write " + quoted(path) + ": " + std::strerror(error));
     }
-    rememberPendingOutput(tempPath_);
     // mkstemp makes the file private; give it the permissions a plain create would.
     const mode_t mask = ::umask(0);
     ::umask(mask);
