@@ -21,6 +21,7 @@ template <int Frames>
 [[gnu::always_inline]] inline void baselineMids(const double* history, const double* c,
                                                 double* mids) {
     DoublePair sums[Frames];
+    for (int f = 0; f < Frames; ++f) sums[f] = DoublePair::both(0.0);
 #pragma GCC unroll 32
     for (int k = 0; k < kTaps; ++k) {
         const DoublePair coefficient = DoublePair::load(c + 2 * k);
