@@ -39,7 +39,6 @@ class BlockConvolver {
             ringLength > kMaxRingLength || kernelSpectrum == nullptr) {
             return false;
         }
-        fft_ = fft;
         convolve_ = wide_ && fft->convolveWide != nullptr ? fft->convolveWide : fft->convolve;
         kernel_ = kernelSpectrum;
         length_ = length;
@@ -128,7 +127,7 @@ class BlockConvolver {
   private:
     // Out of line: it runs once per block, and inlined it would crowd the frame loop.
     [[gnu::noinline]] void transform() {
-        if (fft_ == nullptr) return;  // never configured: the envelope stays at zero
+        if (convolve_ == nullptr) return;  // never configured: the envelope stays at zero
         if constexpr (Layout::kFlavour == Flavour::Paired) {
             convolve_(block_.view().pairs, kernel_);
         } else {
@@ -141,7 +140,6 @@ class BlockConvolver {
     typename Layout::Array block_;
     typename Layout::Array tail_;
     typename Layout::Array ring_;
-    const RealFftSize* fft_ = nullptr;
     void (*convolve_)(double* buffer, const double* kernelSpectrum) = nullptr;
     const bool wide_ = wideBuildAvailable();
     const double* kernel_ = nullptr;

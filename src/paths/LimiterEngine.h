@@ -525,28 +525,18 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
 
                 // 10. Smoother bank. The bank envelope is reduced pairwise (max is exact, so the
                 // order does not matter) to keep the chain from the stages to the gain short.
-                Value bank;
-                if constexpr (kSecondOrder) {
 #pragma GCC unroll 8
-                    for (int k = 0; k < kStages; ++k) {
-                        const Value attack = Value::both(p.attack[k].load(relaxed));
-                        const Value release = Value::both(p.release[k].load(relaxed));
-                        const Value rate1 = selectGreaterEqual(level, stage1[k], attack, release);
-                        stage1[k] = guard(stage1[k] + rate1 * (level - stage1[k]));
+                for (int k = 0; k < kStages; ++k) {
+                    const Value attack = Value::both(p.attack[k].load(relaxed));
+                    const Value release = Value::both(p.release[k].load(relaxed));
+                    const Value rate1 = selectGreaterEqual(level, stage1[k], attack, release);
+                    stage1[k] = guard(stage1[k] + rate1 * (level - stage1[k]));
+                    if constexpr (kSecondOrder) {
                         const Value rate2 = selectGreater(stage1[k], stage2[k], attack, release);
                         stage2[k] = guard(stage2[k] + rate2 * (stage1[k] - stage2[k]));
                     }
-                    bank = bankEnvelope(stage2);
-                } else {
-#pragma GCC unroll 8
-                    for (int k = 0; k < kStages; ++k) {
-                        const Value attack = Value::both(p.attack[k].load(relaxed));
-                        const Value release = Value::both(p.release[k].load(relaxed));
-                        const Value rate1 = selectGreaterEqual(level, stage1[k], attack, release);
-                        stage1[k] = guard(stage1[k] + rate1 * (level - stage1[k]));
-                    }
-                    bank = bankEnvelope(stage1);
                 }
+                const Value bank = bankEnvelope(kSecondOrder ? stage2 : stage1);
 
                 // 11. Transient envelope: window maximum over N frames, block-convolved with
                 // the kernel. Mathematically it is at least the detector value of the frame
