@@ -197,28 +197,6 @@ TEST_F(RenderErrorTest, FailedRenderKeepsTheOldOutput) {
     EXPECT_EQ(readText(output_), "old");
 }
 
-// A preset record as the effect writes it, values little-endian unless `bigEndian`.
-std::vector<unsigned char> presetRecord(const std::vector<float>& values, bool bigEndian = false,
-                                        unsigned char kind = '!') {
-    std::vector<unsigned char> bytes(133, 0);
-    const unsigned char magic[4] = {'l', 'q', 'R', 'T'};
-    for (int i = 0; i < 4; ++i)
-        bytes[static_cast<std::size_t>(i)] = bigEndian ? magic[3 - i] : magic[i];
-    bytes[4] = kind;
-    const char name[] = "Test preset";
-    std::copy(name, name + sizeof name - 1, bytes.begin() + 5);
-    for (std::size_t i = 0; i < values.size() && i < 26; ++i) {
-        std::uint32_t word;
-        std::memcpy(&word, &values[i], 4);
-        for (int b = 0; b < 4; ++b) {
-            const int shift = bigEndian ? 8 * (3 - b) : 8 * b;
-            bytes[29 + 4 * i + static_cast<std::size_t>(b)] =
-                static_cast<unsigned char>(word >> shift);
-        }
-    }
-    return bytes;
-}
-
 TEST_F(RenderErrorTest, UnusablePresets) {
     std::vector<float> values(26, 0.5f);
     auto shortRecord = presetRecord(values);

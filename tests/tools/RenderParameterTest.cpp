@@ -105,26 +105,6 @@ TEST(ParameterSet, SearchingOneParameterLeavesTheOthersAlone) {
               "-oo");
 }
 
-std::vector<unsigned char> presetBytes(const std::vector<float>& values, bool bigEndian) {
-    std::vector<unsigned char> bytes(133, 0);
-    const unsigned char magic[4] = {'l', 'q', 'R', 'T'};
-    for (int i = 0; i < 4; ++i)
-        bytes[static_cast<std::size_t>(i)] = bigEndian ? magic[3 - i] : magic[i];
-    bytes[4] = '!';
-    const char name[] = "Loud master";
-    std::memcpy(bytes.data() + 5, name, sizeof name - 1);
-    for (std::size_t i = 0; i < 26; ++i) {
-        std::uint32_t word;
-        std::memcpy(&word, &values[i], 4);
-        for (int b = 0; b < 4; ++b) {
-            const int shift = bigEndian ? 8 * (3 - b) : 8 * b;
-            bytes[29 + 4 * i + static_cast<std::size_t>(b)] =
-                static_cast<unsigned char>(word >> shift);
-        }
-    }
-    return bytes;
-}
-
 TEST(ParameterPreset, AppliesAllValuesInEitherByteOrder) {
     TempDir dir;
     std::vector<float> values(26, 0.0f);
@@ -135,7 +115,7 @@ TEST(ParameterPreset, AppliesAllValuesInEitherByteOrder) {
     values[25] = 0.125f;
     for (bool bigEndian : {false, true}) {
         SCOPED_TRACE(bigEndian);
-        auto bytes = presetBytes(values, bigEndian);
+        auto bytes = presetRecord(values, bigEndian, '!', "Loud master");
         bytes.push_back(0xEE);  // bytes past the record are ignored
         writeBytes(dir.file("p.tarvel"), bytes);
         const auto byName = listed({"--preset", dir.file("p.tarvel")});
@@ -153,7 +133,7 @@ TEST(ParameterPreset, SetValuesApplyAfterThePreset) {
     values[0] = 0.5f;
     values[1] = 0.3f;  // invert
     values[3] = 0.5f;
-    writeBytes(dir.file("p.tarvel"), presetBytes(values, false));
+    writeBytes(dir.file("p.tarvel"), presetRecord(values, false, '!', "Loud master"));
     EXPECT_EQ(displayAfter({"--set", "Mode=swap", "--preset", dir.file("p.tarvel")}, "Mode"),
               "swap");
 }
@@ -162,7 +142,7 @@ TEST(ParameterPreset, PresetNameAppearsInTheReport) {
     TempDir dir;
     std::vector<float> values(26, 0.5f);
     values[1] = 0.1f;
-    writeBytes(dir.file("p.tarvel"), presetBytes(values, false));
+    writeBytes(dir.file("p.tarvel"), presetRecord(values, false, '!', "Loud master"));
     writeAudio(dir.file("in.wav"), makeSignal(44100, 2, 500, 31));
     const RunResult run = runTool({"--plugin", testPlugin("tq-test-delay"), "--json", "--preset",
                                    dir.file("p.tarvel"), dir.file("in.wav"), dir.file("out.wav")});

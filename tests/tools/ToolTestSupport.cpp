@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -178,6 +180,28 @@ void writeBytes(const std::string& path, const std::vector<unsigned char>& bytes
     std::ofstream file(path, std::ios::binary);
     file.write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<unsigned char> presetRecord(const std::vector<float>& values, bool bigEndian,
+                                        unsigned char kind, const std::string& name) {
+    std::vector<unsigned char> bytes(133, 0);
+    const unsigned char magic[4] = {'l', 'q', 'R', 'T'};
+    for (int i = 0; i < 4; ++i)
+        bytes[static_cast<std::size_t>(i)] = bigEndian ? magic[3 - i] : magic[i];
+    bytes[4] = kind;
+    std::copy(name.begin(),
+              name.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(name.size(), 24)),
+              bytes.begin() + 5);
+    for (std::size_t i = 0; i < values.size() && i < 26; ++i) {
+        std::uint32_t word;
+        std::memcpy(&word, &values[i], 4);
+        for (int b = 0; b < 4; ++b) {
+            const int shift = bigEndian ? 8 * (3 - b) : 8 * b;
+            bytes[29 + 4 * i + static_cast<std::size_t>(b)] =
+                static_cast<unsigned char>(word >> shift);
+        }
+    }
+    return bytes;
 }
 
 // --- Json ---------------------------------------------------------------

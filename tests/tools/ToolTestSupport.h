@@ -64,6 +64,11 @@ Audio readAudio(const std::string& path);
 bool fileExists(const std::string& path);
 std::string readText(const std::string& path);
 void writeBytes(const std::string& path, const std::vector<unsigned char>& bytes);
+// A 133-byte preset record as the effect writes it: magic, `kind`, `name`, then up to 26
+// values, each word little-endian unless `bigEndian` (the whole record byte-reversed).
+std::vector<unsigned char> presetRecord(const std::vector<float>& values, bool bigEndian = false,
+                                        unsigned char kind = '!',
+                                        const std::string& name = "Test preset");
 
 // Just enough JSON to check the tool's documents: objects, arrays, strings,
 // numbers, true, false and null. Throws std::runtime_error on malformed input.
