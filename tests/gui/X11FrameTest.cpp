@@ -73,6 +73,19 @@ int countMismatches(Display* display, ::Window window, cairo_surface_t* expected
     return mismatches;
 }
 
+// Waits until the window's pixel at (x, y), as the server holds it, masked by `mask`,
+// reads `value`.
+bool pixelBecomes(Display* display, ::Window window, int x, int y, unsigned long mask,
+                  unsigned long value) {
+    return waitFor([&] {
+        XImage* shot = XGetImage(display, window, x, y, 1, 1, AllPlanes, ZPixmap);
+        if (shot == nullptr) return false;
+        const bool reached = (XGetPixel(shot, 0, 0) & mask) == value;
+        XDestroyImage(shot);
+        return reached;
+    });
+}
+
 }  // namespace
 
 TEST(X11Frame, FrameAppearsAsAChildOfTheHostWindow) {
@@ -264,13 +277,7 @@ TEST(X11Frame, TimerDrivesIdleAndRedrawWithoutHostCalls) {
         return 0;
     });
     EXPECT_TRUE(f.waitLocked([&] { return probe->draws > draws && !probe->isDirty(); }));
-    XImage* shot = nullptr;
-    EXPECT_TRUE(waitFor([&] {
-        if (shot != nullptr) XDestroyImage(shot);
-        shot = XGetImage(host.display(), f.frame->getWindowId(), 5, 5, 1, 1, AllPlanes, ZPixmap);
-        return shot != nullptr && (XGetPixel(shot, 0, 0) & 0xFFFFFF) == 0x0000FF;
-    }));
-    if (shot != nullptr) XDestroyImage(shot);
+    EXPECT_TRUE(pixelBecomes(host.display(), f.frame->getWindowId(), 5, 5, 0xFFFFFF, 0x0000FF));
 }
 
 TEST(X11Frame, HostIdleAndKeysFromAnotherThreadAreSerialised) {
@@ -479,13 +486,7 @@ TEST(X11Frame, NothingIsDrawnWhileTheHostWindowIsHidden) {
     XMapWindow(host.display(), host.window());
     XSync(host.display(), False);
     EXPECT_TRUE(f.waitLocked([&] { return probe->draws > drawsHidden; }));
-    XImage* shot = nullptr;
-    EXPECT_TRUE(waitFor([&] {
-        if (shot != nullptr) XDestroyImage(shot);
-        shot = XGetImage(host.display(), f.frame->getWindowId(), 5, 5, 1, 1, AllPlanes, ZPixmap);
-        return shot != nullptr && (XGetPixel(shot, 0, 0) & 0xFFFFFF) == 0x0000FF;
-    }));
-    if (shot != nullptr) XDestroyImage(shot);
+    EXPECT_TRUE(pixelBecomes(host.display(), f.frame->getWindowId(), 5, 5, 0xFFFFFF, 0x0000FF));
 }
 
 TEST(X11FrameBadHost, HostDestroysItsWindowBeforeClosingTheEditor) {
@@ -532,13 +533,8 @@ TEST(X11FrameVisuals, SixteenBitScreenGoesThroughCairosXlibBackend) {
     auto* probe = new ProbeView(CRect(0, 0, 50, 50), kRedCColor);
     frame->addView(probe);
     probe->forget();
-    XImage* shot = nullptr;
-    EXPECT_TRUE(waitFor([&] {
-        if (shot != nullptr) XDestroyImage(shot);
-        shot = XGetImage(display, frame->getWindowId(), 10, 10, 1, 1, AllPlanes, ZPixmap);
-        return shot != nullptr && XGetPixel(shot, 0, 0) == 0xF800;  // red in 5-6-5
-    }));
-    if (shot != nullptr) XDestroyImage(shot);
+    // Red in 5-6-5.
+    EXPECT_TRUE(pixelBecomes(display, frame->getWindowId(), 10, 10, ~0UL, 0xF800));
     frame->forget();
     XCloseDisplay(display);
 }
