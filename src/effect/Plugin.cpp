@@ -40,8 +40,9 @@ void writeSilence(Sample* buffer, vst::int32 frames) {
 
 }  // namespace
 
-Plugin::Plugin(vst::HostCallback audioMaster, std::optional<tq::Flavour> forcedFlavour)
-    : CPresetSystemEffect(audioMaster, 1, tq::kNumParameters) {
+Plugin::Plugin(vst::HostCallback audioMaster, std::optional<tq::Flavour> forcedFlavour,
+               const EditorFactory& editorFactory)
+    : CPresetSystemEffect(audioMaster, 1, tq::kNumParameters), editorFactory_(editorFactory) {
     std::unique_lock lock(stateMutex_, std::defer_lock);
     (void)lock.try_lock_for(kLockWait);  // a new mutex: always free
 
@@ -84,12 +85,35 @@ Plugin::Plugin(vst::HostCallback audioMaster, std::optional<tq::Flavour> forcedF
     // before the stored defaults may replace the table.
     tq::applyStoredMeteringPreferences(
         [this](int index, float value) { setParameter(index, value); });
-    // The editor is created here once it exists; the stored defaults then load.
+    if (editorFactory_.create != nullptr) {
+        AEffEditor* editor = nullptr;
+        try {
+            editor = editorFactory_.create(*this);
+        } catch (const std::bad_alloc&) {
+            editor = nullptr;  // the effect works on without its window
+        }
+        setEditor(editor);
+        if (editor != nullptr && editorFactory_.setLatency != nullptr) {
+            editorFactory_.setLatency(*editor, rate_.latency());
+        }
+    }
     loadStoredDefaults();
     selectSlot(0);
 }
 
-Plugin::~Plugin() = default;
+Plugin::~Plugin() {
+    // The editor's window thread fetches meters from path_: it must be gone before
+    // any member of this class is.
+    AEffEditor* editor = editor_;
+    setEditor(nullptr);
+    delete editor;
+}
+
+void Plugin::programNameChanged(const char* name) {
+    if (editor_ != nullptr && editorFactory_.programNameChanged != nullptr) {
+        editorFactory_.programNameChanged(*editor_, name);
+    }
+}
 
 void Plugin::recomputeAttackCoefficients() {
     tq::fillAttackCoefficients(engine_, rate_.sampleRate);
@@ -120,6 +144,9 @@ void Plugin::setSampleRate(float rate) {
         rate_.update(newRate, transShapeStep_);
         rateBand_.store(rate_.rateBand, std::memory_order_relaxed);
         setInitialDelay(rate_.latency());
+        if (editor_ != nullptr && editorFactory_.setLatency != nullptr) {
+            editorFactory_.setLatency(*editor_, rate_.latency());
+        }
         recomputeReleaseCoefficients();
         selectNoiseShapeSet();
         recomputeAttackCoefficients();
@@ -175,6 +202,7 @@ void Plugin::setParameter(vst::int32 index, float value) {
     value = std::clamp(value, 0.0f, 1.0f);
     applyParameter(index, value);
     CPresetSystemEffect::setParameter(index, value);
+    if (editor_ != nullptr) editor_->setParameter(index, value);
 }
 
 void Plugin::applyParameter(int index, float x) {
@@ -342,14 +370,14 @@ bool Plugin::getParameterProperties(vst::int32 /*index*/,
     return true;
 }
 
-vst::AEffect* createEffectInstance(vst::HostCallback host) {
+vst::AEffect* createEffectInstance(vst::HostCallback host, const EditorFactory& editorFactory) {
     if (host == nullptr || host(nullptr, vst::audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) {
         return nullptr;
     }
     // The factory asks once more, as the effect's own construction would.
     if (host(nullptr, vst::audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;
     try {
-        auto* plugin = new Plugin(host);
+        auto* plugin = new Plugin(host, std::nullopt, editorFactory);
         return plugin->getAeffect();
     } catch (const std::bad_alloc&) {
         return nullptr;  // out of memory: the host gets no effect rather than a crash

@@ -28,11 +28,26 @@ namespace tq {
 class SignalPath;
 }
 
+class Plugin;
+
+// How the effect makes its editor without knowing the editor's classes: the library's
+// entry passes the editor's functions; an effect made without them has no editor.
+struct EditorFactory {
+    // Null when the editor cannot be made; the effect then works without one.
+    AEffEditor* (*create)(Plugin& effect) = nullptr;
+    // [ui-thread] The latency the About box shows.
+    void (*setLatency)(AEffEditor& editor, int samples) = nullptr;
+    // [ui-thread] The host renamed the current program.
+    void (*programNameChanged)(AEffEditor& editor, const char* name) = nullptr;
+};
+
 class Plugin : public CPresetSystemEffect {
 public:
     // `forcedFlavour` overrides the processor check (tests run both flavours).
     explicit Plugin(vst::HostCallback audioMaster,
-                    std::optional<tq::Flavour> forcedFlavour = std::nullopt);
+                    std::optional<tq::Flavour> forcedFlavour = std::nullopt,
+                    const EditorFactory& editorFactory = {});
+    // Destroys the editor first: its window's thread reads the meters.
     ~Plugin() override;
 
     // [ui-thread, takes the lock]
@@ -65,6 +80,9 @@ public:
     // [any thread] 0 below 80 kHz, 1 below 170 kHz, 2 above.
     virtual int rateBand() const { return rateBand_.load(std::memory_order_relaxed); }
 
+    // [ui-thread] Preset-system hook: forwards a host rename to the editor.
+    void programNameChanged(const char* name) override;
+
     tq::Flavour flavour() const { return flavour_; }
     int integerSampleRate() const { return rate_.integerRate; }
     int smoothingLength() const { return rate_.smoothingLength; }
@@ -89,8 +107,9 @@ private:
     std::array<std::atomic<float>, 22> normalised_{};
     int transShapeStep_ = 2;
     int noiseShapeStep_ = 0;
+    EditorFactory editorFactory_;
 };
 
 // The factory behind the exported entry: asks the host for its version (a host that
 // answers 0 gets no effect) and constructs a Plugin. Null when construction fails.
-vst::AEffect* createEffectInstance(vst::HostCallback host);
+vst::AEffect* createEffectInstance(vst::HostCallback host, const EditorFactory& editorFactory = {});

@@ -39,6 +39,9 @@ public:
     virtual bool onKeyDown(VstKeyCode& /*key*/) { return false; }
     virtual bool onKeyUp(VstKeyCode& /*key*/) { return false; }
     virtual bool setKnobMode(vst::int32 /*mode*/) { return false; }
+    // [any thread, including the audio thread] A parameter changed (host, program or the
+    // editor itself). Must not block: an editor only records the value for its own thread.
+    virtual void setParameter(vst::int32 /*index*/, float /*value*/) {}
 
     AudioEffect* getEffect() const { return effect_; }
     void* getSystemWindow() const { return systemWindow_; }

@@ -16,6 +16,16 @@ bool AudioEffectX::endEdit(vst::int32 index) {
 
 bool AudioEffectX::updateDisplay() { return callHost(vst::audioMasterUpdateDisplay) != 0; }
 
+bool AudioEffectX::canHostDo(const char* text) {
+    if (text == nullptr) return false;
+    // The host reads the query only; the interface's pointer is not const.
+    return callHost(vst::audioMasterCanDo, 0, 0, const_cast<char*>(text)) == 1;
+}
+
+bool AudioEffectX::sizeWindow(vst::int32 width, vst::int32 height) {
+    return callHost(vst::audioMasterSizeWindow, width, height) != 0;
+}
+
 vst::intptr AudioEffectX::dispatcher(vst::int32 opcode, vst::int32 index, vst::intptr value,
                                      void* ptr, float opt) {
     switch (opcode) {

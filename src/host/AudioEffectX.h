@@ -33,4 +33,8 @@ public:
     bool beginEdit(vst::int32 index);
     bool endEdit(vst::int32 index);
     bool updateDisplay();
+    // Whether the host answers its canDo query `text` with yes (1).
+    bool canHostDo(const char* text);
+    // Asks the host to give the editor's window this size; true when it did.
+    bool sizeWindow(vst::int32 width, vst::int32 height);
 };
