@@ -10,6 +10,7 @@ namespace VSTGUI {
 
 namespace {
 constexpr auto kHostKeyWait = std::chrono::milliseconds(200);
+constexpr CButtonState kMouseButtonBits = kLButton | kMButton | kRButton | kButton4 | kButton5;
 
 // try_lock_for through polling try_lock: the timed wait of libstdc++ goes
 // through pthread_mutex_clocklock, which ThreadSanitizer cannot see.
@@ -287,8 +288,18 @@ void CFrame::updateMouseOver(const CPoint& where, CButtonState buttons) {
 
 CMouseEventResult CFrame::platformMouseDown(const CPoint& where, CButtonState buttons) {
     std::unique_lock<std::recursive_timed_mutex> lock(viewLock_);
+    // Another button pressed while the buttons of a drag are still down belongs
+    // to that drag: the captured view keeps the capture and sees no second
+    // press, so its one press pairs with one release. A press that adds no new
+    // button (the same button again) means the last release never arrived: a
+    // fresh press.
+    const CButtonState held = currentButtons_ & kMouseButtonBits;
+    const CButtonState pressed = buttons & kMouseButtonBits;
+    const bool joinsDrag =
+        capturedView_ != nullptr && (pressed & held) != 0 && (pressed & ~held) != 0;
     currentButtons_ = buttons;
     currentMouse_ = where;
+    if (joinsDrag) return kMouseEventNotHandled;
     CPoint p = where;
     capturedView_ = nullptr;
     if (modalView_ != nullptr) {
@@ -310,6 +321,8 @@ CMouseEventResult CFrame::platformMouseUp(const CPoint& where, CButtonState butt
     currentButtons_ = buttons;
     currentMouse_ = where;
     CMouseEventResult result = kMouseEventNotHandled;
+    // `buttons` are those still down: the captured view's release waits for the last one.
+    if (capturedView_ != nullptr && (buttons & kMouseButtonBits) != 0) return result;
     mouseDownView_ = nullptr;
     if (capturedView_ != nullptr) {
         CView* view = capturedView_;

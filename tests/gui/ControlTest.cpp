@@ -2,6 +2,8 @@
 // edit and option menu, driven by synthetic events on a headless frame.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "gui/GuiTestSupport.h"
 
 using namespace VSTGUI;
@@ -188,6 +190,33 @@ TEST(Knob, DragWheelAndKeysChangeTheValueWithinRange) {
     knob->setValue(1.0f);
     rig.frame->onKeyDown(up);  // at the limit: nothing changes, nothing is sent
     EXPECT_TRUE(rig.listener.events.empty());
+}
+
+TEST(Knob, SecondButtonDuringADragKeepsOneBeginAndOneEnd) {
+    Rig rig;
+    auto* knob = rig.add(new CKnob(CRect(0, 0, 40, 40), &rig.listener, 6, nullptr));
+    auto* other = rig.add(new CKnob(CRect(100, 100, 140, 140), &rig.listener, 7, nullptr));
+    knob->setValue(0.5f);
+    rig.frame->platformMouseDown(CPoint(20, 20), kLButton);
+    rig.frame->platformMouseMoved(CPoint(20, 10), kLButton);
+    // The right button joins (over the other knob), then the left goes up first.
+    rig.frame->platformMouseDown(CPoint(120, 120), kLButton | kRButton);
+    EXPECT_EQ(rig.frame->getCapturedView(), knob);
+    rig.frame->platformMouseMoved(CPoint(20, 0), kLButton | kRButton);
+    rig.frame->platformMouseUp(CPoint(20, 0), kRButton);
+    EXPECT_EQ(rig.frame->getCapturedView(), knob);
+    rig.frame->platformMouseMoved(CPoint(30, 0), kRButton);
+    rig.frame->platformMouseUp(CPoint(30, 0), 0);
+    EXPECT_EQ(rig.frame->getCapturedView(), nullptr);
+    EXPECT_EQ(rig.editor.events, (std::vector<std::string>{"editor begin 6", "editor end 6"}));
+    EXPECT_EQ(std::count(rig.listener.events.begin(), rig.listener.events.end(), "begin 6"), 1);
+    EXPECT_EQ(std::count(rig.listener.events.begin(), rig.listener.events.end(), "end 6"), 1);
+    EXPECT_EQ(std::count(rig.listener.events.begin(), rig.listener.events.end(), "begin 7"), 0);
+    EXPECT_NEAR(knob->getValue(), 0.6f, 1e-5);
+    EXPECT_EQ(other->getValue(), 0.0f);
+    // The next press starts a new drag as usual.
+    EXPECT_EQ(rig.frame->platformMouseDown(CPoint(120, 120), kLButton), kMouseEventHandled);
+    EXPECT_EQ(rig.frame->getCapturedView(), other);
 }
 
 TEST(Knob, ControlClickResetsToTheDefault) {

@@ -150,6 +150,27 @@ TEST(X11Frame, RealDragTracksAKnobUntilRelease) {
     EXPECT_NEAR(f.locked([&] { return knob->getValue(); }), 0.7f, 1e-4);
 }
 
+TEST(X11Frame, SecondButtonDuringADragKeepsTheEditGesturePaired) {
+    HostWindow host;
+    TQ_SKIP_WITHOUT_X(host);
+    LiveFrame f(host);
+    auto* knob = f.add(new CKnob(CRect(100, 50, 140, 90), &f.listener, 12, nullptr));
+    const auto win = f.frame->getWindowId();
+    host.moveTo(win, 120, 70);
+    host.press(1);
+    ASSERT_TRUE(f.waitLocked([&] { return f.frame->getCapturedView() == knob; }));
+    host.moveTo(win, 120, 60);
+    host.press(3);
+    host.moveTo(win, 120, 50);
+    host.release(1);
+    host.moveTo(win, 130, 50);
+    host.release(3);
+    const std::vector<std::string> paired{"editor begin 12", "editor end 12"};
+    EXPECT_TRUE(f.waitLocked([&] {
+        return f.frame->getCapturedView() == nullptr && f.editor.events == paired;
+    })) << f.locked([&] { return f.editor.events.size(); }) << " gesture events";
+}
+
 TEST(X11Frame, TextEditTakesTheKeyboardAndGivesItBack) {
     HostWindow host;
     TQ_SKIP_WITHOUT_X(host);
