@@ -53,16 +53,16 @@ class CLevelMeter : public VSTGUI::CControl {
         VSTGUI::CCoord leftBar;
         VSTGUI::CCoord rightBar;
         VSTGUI::CCoord scaleLeft;
-        float initialDb;    // start value of peak, RMS and hold
-        bool floorsHold;    // the input meter keeps its hold at -122 dB or above
+        float initialDb;  // start value of peak, RMS and hold
+        bool floorsHold;  // the input meter keeps its hold at -122 dB or above
     };
 
     // Bitmaps in the editor's table order: background, unlit peak bar, lit
     // peak bar, scales K-20, K-14 and peak/K-12, lit K bar, unlit K bar.
     CLevelMeter(const VSTGUI::CRect& size, CControlListener* listener, const Layout& layout,
-                VSTGUI::CBitmap* background, VSTGUI::CBitmap* unlitPeak,
-                VSTGUI::CBitmap* litPeak, VSTGUI::CBitmap* scaleK20, VSTGUI::CBitmap* scaleK14,
-                VSTGUI::CBitmap* scalePeakK12, VSTGUI::CBitmap* litK, VSTGUI::CBitmap* unlitK);
+                VSTGUI::CBitmap* background, VSTGUI::CBitmap* unlitPeak, VSTGUI::CBitmap* litPeak,
+                VSTGUI::CBitmap* scaleK20, VSTGUI::CBitmap* scaleK14, VSTGUI::CBitmap* scalePeakK12,
+                VSTGUI::CBitmap* litK, VSTGUI::CBitmap* unlitK);
 
   private:
     struct Channel {
@@ -187,8 +187,8 @@ class CMeterLCD : public VSTGUI::CControl {
 // Deepest attenuation of each channel since the last reset, in dB.
 class CMeterLCDGR : public VSTGUI::CControl {
   public:
-    CMeterLCDGR(const VSTGUI::CRect& size, CControlListener* listener,
-                VSTGUI::CBitmap* background, VSTGUI::CBitmap* font);
+    CMeterLCDGR(const VSTGUI::CRect& size, CControlListener* listener, VSTGUI::CBitmap* background,
+                VSTGUI::CBitmap* font);
 
     void setValues(float gainL, float gainR);
     void reset();

@@ -190,6 +190,8 @@ class CMyKnob : public VSTGUI::CAnimKnob {
 
   private:
     static float dragPixelsFor(VSTGUI::CButtonState buttons);
+    // Value for the pointer at `where`, notified.
+    void dragTo(const VSTGUI::CPoint& where, VSTGUI::CButtonState buttons);
 
     VSTGUI::CPoint dragAnchor_;
     float dragAnchorValue_ = 0.0f;
@@ -225,13 +227,15 @@ class CMyTextEdit : public VSTGUI::CTextEdit {
     bool removed(VSTGUI::CView* parent) override;
 
   private:
-    // Runs a toolkit step that may close the box, then turns the closed box's
-    // text into the value.
+    // Puts the editing text into the text buffer the box opens with.
+    void prepareBox();
+    // Runs a toolkit step that may close the box; a closed box's text becomes the value.
     template <class Step>
     void closingStep(Step step);
-    void applyTypedText(bool gestureOpen, const std::string& openedWith);
+    // One begin-edit/end-edit pair around a changed value (`gestureOpen`: the
+    // begin was sent at the press); a box closed unchanged only ends its edit.
+    void applyTypedText(bool gestureOpen);
     void sendBeginEdit();
-    void sendEndEdit();
 
     CTextPrinter printer_;
     std::string openedWith_;  // the editing text the box was opened with

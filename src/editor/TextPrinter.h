@@ -39,8 +39,8 @@ class CTextPrinter {
 
   protected:
     // Draws glyph `glyph` of `font` into the 5 x 8 cell whose top-left corner is `cell`.
-    static void drawGlyph(VSTGUI::CDrawContext* context, VSTGUI::CBitmap* font,
-                          VSTGUI::CPoint cell, int glyph);
+    static void drawGlyph(VSTGUI::CDrawContext* context, VSTGUI::CBitmap* font, VSTGUI::CPoint cell,
+                          int glyph);
     // Fills the cell widened by the one blank column between characters.
     static void fillCell(VSTGUI::CDrawContext* context, VSTGUI::CPoint cell);
     static VSTGUI::CPoint nextCell(VSTGUI::CPoint cell, bool vertical);
