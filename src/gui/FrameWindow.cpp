@@ -660,9 +660,15 @@ void FrameWindow::handleEvent(void* xevent) {
         }
         case MotionNotify: {
             if (!live_) break;
+            // Only moves that follow one another directly are merged: reaching past
+            // a press or a release would reorder the drag around it.
             Display* display = asDisplay(display_);
             XEvent latest = event;
-            while (XCheckTypedWindowEvent(display, window_, MotionNotify, &latest)) {
+            while (XEventsQueued(display, QueuedAlready) > 0) {
+                XEvent next;
+                XPeekEvent(display, &next);
+                if (next.type != MotionNotify || next.xany.window != window_) break;
+                XNextEvent(display, &latest);
             }
             const XMotionEvent& e = latest.xmotion;
             frame_.platformMouseMoved(CPoint(e.x, e.y),

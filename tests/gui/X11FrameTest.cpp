@@ -150,6 +150,30 @@ TEST(X11Frame, RealDragTracksAKnobUntilRelease) {
     EXPECT_NEAR(f.locked([&] { return knob->getValue(); }), 0.7f, 1e-4);
 }
 
+TEST(X11Frame, BurstOfPointerEventsKeepsTheDragInOrder) {
+    HostWindow host;
+    TQ_SKIP_WITHOUT_X(host);
+    LiveFrame f(host);
+    auto* knob = f.add(new CKnob(CRect(100, 50, 140, 90), &f.listener, 12, nullptr));
+    f.locked([&] {
+        knob->setValue(0.5f);
+        return 0;
+    });
+    const auto win = f.frame->getWindowId();
+    {
+        // The frame's thread waits for the view lock while the whole burst queues up.
+        std::unique_lock<std::recursive_timed_mutex> lock(f.frame->getViewLock());
+        host.moveTo(win, 120, 70);
+        host.press(1);
+        host.moveTo(win, 120, 30);  // 40 px up while the button is down
+        host.release(1);
+        host.moveTo(win, 250, 150);  // a move after the release
+    }
+    EXPECT_TRUE(f.waitLocked(
+        [&] { return !f.listener.events.empty() && f.listener.events.back() == "end 12"; }));
+    EXPECT_NEAR(f.locked([&] { return knob->getValue(); }), 0.7f, 1e-4);
+}
+
 TEST(X11Frame, SecondButtonDuringADragKeepsTheEditGesturePaired) {
     HostWindow host;
     TQ_SKIP_WITHOUT_X(host);
