@@ -60,6 +60,9 @@ CFrame::~CFrame() {
     if (window_) window_->close();
     {
         std::unique_lock<std::recursive_timed_mutex> lock(viewLock_);
+        // An open edit box commits while every view is still in place: its
+        // listener may look at other controls.
+        if (activeTextEdit_ != nullptr) activeTextEdit_->looseFocus();
         activeTextEdit_ = nullptr;
         removeAll(true);
     }
@@ -410,6 +413,11 @@ bool CFrame::runModalPopup(PopupClient* client, const CPoint& where) {
 
 void CFrame::closePopup() {
     if (window_ && window_->isWindowThread()) window_->closePopup();
+}
+
+bool CFrame::watchChild(std::unique_ptr<ChildWatch> watch) {
+    if (!window_ || !window_->isWindowThread()) return false;
+    return window_->addChildWatch(std::move(watch));
 }
 
 }  // namespace VSTGUI

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "gui/CView.h"
+#include "gui/ChildWatch.h"
 #include "gui/PopupClient.h"
 #include "gui/VSTGUIEditorInterface.h"
 
@@ -123,6 +124,13 @@ class CFrame : public CViewContainer {
     // Shows `client` and handles events until it finishes. [frame thread]
     bool runModalPopup(PopupClient* client, const CPoint& where);
     void closePopup();
+
+    // [frame thread] Hands a child process (a dialog tool) to the frame's
+    // loop, which services it with the view lock held until it is done and
+    // destroys it, at the latest when the window closes (ChildWatch.h). False
+    // without a window, off the frame's thread or while closing; the watch is
+    // then destroyed at once.
+    bool watchChild(std::unique_ptr<ChildWatch> watch);
 
     // Called by views leaving the tree or hiding, so no pointer dangles.
     void onViewRemoved(CView* view);

@@ -393,6 +393,8 @@ void FrameWindow::threadMain(unsigned long parent, CCoord width, CCoord height,
     runLoop(nullptr);
     std::unique_lock<std::recursive_timed_mutex> lock(frame_.getViewLock());
     if (popup_ != nullptr) closePopup();
+    // After the pop-up: a path box owned by a watch must be closed before its owner dies.
+    closeChildWatches();
     destroyWindow();
 }
 
@@ -504,11 +506,14 @@ void FrameWindow::waitForWork(std::chrono::steady_clock::time_point deadline) {
     if (deadline > now)
         timeout = static_cast<int>(
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1);
-    pollfd fds[2];
-    int count = 0;
-    fds[count++] = {wakeFd_, POLLIN, 0};
-    if (!dead && !isDead(display)) fds[count++] = {ConnectionNumber(display), POLLIN, 0};
-    if (::poll(fds, static_cast<nfds_t>(count), timeout) > 0) {
+    std::vector<pollfd> fds;
+    fds.push_back({wakeFd_, POLLIN, 0});
+    if (!dead && !isDead(display)) fds.push_back({ConnectionNumber(display), POLLIN, 0});
+    const std::size_t count = fds.size();
+    // Child watches' pipes wake the loop too; runLoop services them.
+    for (const ChildWatchEntry& entry : childWatches_)
+        if (entry.watch->watchFd() >= 0) fds.push_back({entry.watch->watchFd(), POLLIN, 0});
+    if (::poll(fds.data(), static_cast<nfds_t>(fds.size()), timeout) > 0) {
         if ((fds[0].revents & POLLIN) != 0) {
             std::uint64_t value = 0;
             [[maybe_unused]] const ssize_t got = ::read(wakeFd_, &value, sizeof value);
@@ -539,6 +544,8 @@ void FrameWindow::runLoop(PopupClient* modalClient) {
                 if (quit_) return;
             }
         }
+        serviceChildWatches();
+        if (quit_) return;
         if (isDead(display)) {
             // The server went away: keep the host alive and wait to be closed.
             if (popup_ != nullptr) {
@@ -909,6 +916,44 @@ void FrameWindow::handlePopupEvent(void* xevent) {
     } else if (popup_ == client && client->popupNeedsRedraw()) {
         paintPopup();
     }
+}
+
+// ------------------------------------------------------------------ child watches
+
+bool FrameWindow::addChildWatch(std::unique_ptr<ChildWatch> watch) {
+    if (watch == nullptr || !isWindowThread() || childWatchesClosed_ || quit_) return false;
+    childWatches_.push_back({std::move(watch), false});
+    return true;
+}
+
+void FrameWindow::serviceChildWatches() {
+    if (childWatches_.empty()) return;
+    // A completion may add watches or run a nested loop: go through a snapshot
+    // and find each watch again by address after every call.
+    std::vector<ChildWatch*> snapshot;
+    for (const ChildWatchEntry& entry : childWatches_)
+        if (!entry.busy) snapshot.push_back(entry.watch.get());
+    const auto find = [this](ChildWatch* watch) {
+        return std::find_if(childWatches_.begin(), childWatches_.end(),
+                            [watch](const ChildWatchEntry& e) { return e.watch.get() == watch; });
+    };
+    for (ChildWatch* watch : snapshot) {
+        auto it = find(watch);
+        if (it == childWatches_.end() || it->busy) continue;
+        it->busy = true;
+        const bool finished = watch->service();
+        it = find(watch);  // busy entries are never removed elsewhere
+        it->busy = false;
+        if (finished) childWatches_.erase(it);
+    }
+}
+
+void FrameWindow::closeChildWatches() {
+    childWatchesClosed_ = true;
+    // Destroying a watch ends its child; its completion is never called.
+    std::vector<ChildWatchEntry> watches;
+    watches.swap(childWatches_);
+    watches.clear();
 }
 
 }  // namespace VSTGUI

@@ -11,9 +11,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
+#include "gui/ChildWatch.h"
 #include "gui/GuiTypes.h"
 
 namespace VSTGUI {
@@ -55,6 +58,12 @@ class FrameWindow {
     bool openPopup(PopupClient* client, const CPoint& whereInFrame);
     bool runModalPopup(PopupClient* client, const CPoint& whereInFrame);
     void closePopup();
+
+    // [window thread] Child watches (ChildWatch.h): polled with the X
+    // connection, serviced with the view lock held, destroyed at the latest
+    // when the window closes. False (the watch destroyed at once) once the
+    // window is closing.
+    bool addChildWatch(std::unique_ptr<ChildWatch> watch);
 
   private:
     enum OpenState { kPending, kOpen, kFailed };
@@ -114,6 +123,18 @@ class FrameWindow {
     CCoord popupWidth_ = 0;
     CCoord popupHeight_ = 0;
     bool popupGrabbed_ = false;
+
+    // Child watches, owned by the window thread. `busy` marks one whose
+    // service() is on the stack, so a nested loop (a modal pop-up opened from
+    // its completion) neither services nor destroys it again.
+    struct ChildWatchEntry {
+        std::unique_ptr<ChildWatch> watch;
+        bool busy = false;
+    };
+    void serviceChildWatches();
+    void closeChildWatches();
+    std::vector<ChildWatchEntry> childWatches_;
+    bool childWatchesClosed_ = false;
 };
 
 }  // namespace VSTGUI
