@@ -74,10 +74,13 @@ std::int32_t CView::onKeyUp(VstKeyCode&) { return kKeyNotHandled; }
 
 void CView::setViewSize(const CRect& size, bool invalidate) {
     if (invalidate) invalidRect(size_);
-    const CCoord dx = size.left - size_.left;
-    const CCoord dy = size.top - size_.top;
+    // The area keeps its place relative to the view's edges: it moves with the
+    // top-left corner and its right and bottom edges follow the view's.
+    mouseableArea_.left += size.left - size_.left;
+    mouseableArea_.top += size.top - size_.top;
+    mouseableArea_.right += size.right - size_.right;
+    mouseableArea_.bottom += size.bottom - size_.bottom;
     size_ = size;
-    mouseableArea_.offset(dx, dy);
     if (invalidate) invalidRect(size_);
 }
 

@@ -56,7 +56,7 @@ class CView : public CBaseObject {
     virtual std::int32_t onKeyDown(VstKeyCode& key);
     virtual std::int32_t onKeyUp(VstKeyCode& key);
 
-    // Moves the view; the mouseable area follows.
+    // Moves and resizes the view; the mouseable area follows both.
     virtual void setViewSize(const CRect& size, bool invalidate = true);
     virtual CRect& getViewSize(CRect& size) const { return size = size_; }
     const CRect& getViewSize() const { return size_; }

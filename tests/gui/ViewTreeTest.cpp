@@ -65,6 +65,23 @@ TEST(ViewTreeHitTest, MouseableAreaVisibilityAndEnableDecide) {
     EXPECT_EQ(small->events.size(), 1u);
 }
 
+TEST(ViewTreeHitTest, MouseableAreaFollowsAMoveAndAResize) {
+    HeadlessFrame f;
+    ProbeView* view = f.add(CRect(0, 0, 20, 20));
+    view->setViewSize(CRect(10, 10, 60, 60));
+    EXPECT_EQ(view->getMouseableArea(), CRect(10, 10, 60, 60));
+    f.frame->platformMouseDown(CPoint(50, 50), kLButton);  // in the grown part
+    f.frame->platformMouseUp(CPoint(50, 50), 0);
+    EXPECT_EQ(std::count(view->events.begin(), view->events.end(), "down"), 1);
+    view->setViewSize(CRect(30, 30, 40, 40));
+    f.frame->platformMouseDown(CPoint(50, 50), kLButton);  // outside the shrunk view
+    EXPECT_EQ(std::count(view->events.begin(), view->events.end(), "down"), 1);
+    // A smaller area of its own keeps its inset from the view's edges.
+    view->setMouseableArea(CRect(32, 32, 38, 38));
+    view->setViewSize(CRect(0, 0, 20, 20));
+    EXPECT_EQ(view->getMouseableArea(), CRect(2, 2, 18, 18));
+}
+
 TEST(ViewTreeHitTest, NestedContainersHandLocalPoints) {
     HeadlessFrame f;
     auto* box = new CViewContainer(CRect(20, 10, 80, 70), f.frame);
