@@ -150,13 +150,9 @@ void CTextEdit::looseFocus() {
 }
 
 bool CTextEdit::removed(CView* parent) {
-    if (editing_) {
-        editing_ = false;
-        if (frame_ != nullptr) {
-            frame_->setActiveTextEdit(nullptr);
-            frame_->releaseInputFocus();
-        }
-    }
+    // Leaving the tree (the editor closing) ends the box as a loss of focus
+    // would: what was typed is kept and the edit gesture is closed.
+    closeBox(true);
     return CParamDisplay::removed(parent);
 }
 

@@ -519,6 +519,42 @@ TEST(OptionMenuPopup, HeadlessFrameOpensNoPopup) {
     EXPECT_EQ(rig.frame->platformMouseDown(CPoint(5, 5), kMButton), kMouseEventNotHandled);
 }
 
+TEST(TextEdit, ClosingTheFrameWithTheBoxOpenCommitsAndEndsTheEdit) {
+    RecordingEditor editor;
+    RecordingListener listener;
+    auto* frame = new CFrame(CRect(0, 0, 200, 200), nullptr, &editor);
+    auto* edit = new CTextEdit(CRect(10, 10, 190, 30), &listener, 9, "1.0");
+    frame->addView(edit);  // our own reference outlives the frame
+    frame->platformMouseDown(CPoint(100, 20), kLButton);
+    ASSERT_TRUE(edit->isEditing());
+    for (char c : std::string("2.5")) {
+        VstKeyCode key = character(c);
+        frame->onKeyDown(key);
+    }
+    frame->forget();
+    EXPECT_FALSE(edit->isEditing());
+    EXPECT_STREQ(edit->getText(), "2.5");
+    EXPECT_EQ(listener.events, (std::vector<std::string>{"begin 9", "changed 9", "end 9"}));
+    EXPECT_EQ(editor.events, (std::vector<std::string>{"editor begin 9", "editor end 9"}));
+    edit->forget();
+}
+
+TEST(TextEdit, RemovingTheOpenBoxCommitsAndEndsTheEdit) {
+    Rig rig;
+    auto* edit = rig.add(new CTextEdit(CRect(10, 10, 190, 30), &rig.listener, 9, "1.0"));
+    rig.frame->platformMouseDown(CPoint(100, 20), kLButton);
+    ASSERT_TRUE(edit->isEditing());
+    VstKeyCode key = character('7');
+    rig.frame->onKeyDown(key);
+    edit->remember();
+    rig.frame->removeView(edit);
+    EXPECT_FALSE(edit->isEditing());
+    EXPECT_STREQ(edit->getText(), "7");
+    EXPECT_EQ(rig.frame->getActiveTextEdit(), nullptr);
+    EXPECT_EQ(rig.listener.events, (std::vector<std::string>{"begin 9", "changed 9", "end 9"}));
+    edit->forget();
+}
+
 TEST(TextEdit, PressInsideTheOpenBoxPlacesTheCaret) {
     Rig rig;
     auto* edit = rig.add(new CTextEdit(CRect(10, 10, 190, 30), &rig.listener, 9, "abcdef"));
