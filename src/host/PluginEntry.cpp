@@ -1,19 +1,32 @@
 // The library's only exported symbols: VSTPluginMain, also exported as `main`.
 #include <new>
 
+#include "editor/Editor.h"
 #include "effect/Plugin.h"
 #include "host/VstAbi.h"
+
+namespace {
+
+vst::AEffect* createWithEditor(vst::HostCallback host) {
+    EditorFactory factory;
+    factory.create = createEditor;
+    factory.setLatency = setEditorLatency;
+    factory.programNameChanged = editorProgramNameChanged;
+    return createEffectInstance(host, factory);
+}
+
+}  // namespace
 
 extern "C" {
 
 __attribute__((visibility("default"))) vst::AEffect* VSTPluginMain(vst::HostCallback host) {
-    return createEffectInstance(host);
+    return createWithEditor(host);
 }
 
 // Older hosts look the entry up as `main`; the asm label gives the same function
 // that name without clashing with a C++ `main`.
 __attribute__((visibility("default"))) vst::AEffect* vstPluginMainLegacy(
     vst::HostCallback host) asm("main");
-vst::AEffect* vstPluginMainLegacy(vst::HostCallback host) { return createEffectInstance(host); }
+vst::AEffect* vstPluginMainLegacy(vst::HostCallback host) { return createWithEditor(host); }
 
 }  // extern "C"

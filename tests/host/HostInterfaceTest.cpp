@@ -168,12 +168,19 @@ TEST_F(LoadedPlugin, NumericOpcodes) {
     for (const char* query : {"receiveVstMidiEvent", "bypass", "sendVstEvents", ""}) {
         EXPECT_EQ(dispatch(vst::effCanDo, 0, 0, const_cast<char*>(query)), 0) << query;
     }
-    // No editor yet: editor opcodes answer 0 and the flag is clear.
-    EXPECT_EQ(effect_->flags & vst::effFlagsHasEditor, 0);
+    // The editor exists from construction: the rectangle is answered before any
+    // open; without a parent window there is nothing to open and no key is used.
+    EXPECT_EQ(effect_->flags & vst::effFlagsHasEditor, vst::effFlagsHasEditor);
     vst::ERect* rect = nullptr;
-    EXPECT_EQ(dispatch(vst::effEditGetRect, 0, 0, &rect), 0);
+    EXPECT_EQ(dispatch(vst::effEditGetRect, 0, 0, &rect), 1);
+    ASSERT_NE(rect, nullptr);
+    EXPECT_EQ(rect->right - rect->left, 524);
+    EXPECT_EQ(rect->bottom - rect->top, 462);
+    EXPECT_EQ(dispatch(vst::effEditGetRect), 0);
     EXPECT_EQ(dispatch(vst::effEditOpen), 0);
     EXPECT_EQ(dispatch(vst::effEditKeyDown, 'a', 0, nullptr, NAN), 0);
+    dispatch(vst::effEditIdle);
+    dispatch(vst::effEditClose);
     // Opcodes the effect does not know answer 0.
     for (vst::int32 opcode : {9, 16, 17, 18, 20, 21, 28, 30, 31, 40, 53, 57, 64, 70, 74, 78, 1000, -5}) {
         EXPECT_EQ(dispatch(opcode), 0) << opcode;
