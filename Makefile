@@ -60,9 +60,14 @@ fuzz: deps
 	clang++ -std=c++20 -g -O1 -Wall -Wextra -Werror -fsanitize=fuzzer,address,undefined \
 	  -fno-sanitize-recover=undefined -Isrc $(FUZZ_SOURCES) -o $(BUILD)-fuzz/preset-loader-fuzz
 
+# Pictures of the editor in a few states (default, K-14 meters with music, About
+# box, calibration, program menu) for a person to look at, in $(BUILD)/shots.
 shots: build
 	@mkdir -p $(BUILD)/shots
-	@if [ -x $(BUILD)/tq_shots ]; then $(BUILD)/tq_shots $(BUILD)/shots; fi
+	@if [ ! -x $(BUILD)/tq_editor_shots ]; then \
+	  echo "shots: $(BUILD)/tq_editor_shots was not built (tools switched off?)" >&2; exit 1; \
+	fi
+	xvfb-run -a -s "-screen 0 1280x1024x24" $(BUILD)/tq_editor_shots $(BUILD)/tarvel-quolt.so $(BUILD)/shots
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz
