@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include "platform/MessageBox.h"
@@ -42,7 +45,42 @@ class FakeProgramsTest : public ::testing::Test {
         for (std::string line; std::getline(in, line);) lines.push_back(line);
         return lines;
     }
+
+    // A message program that never closes by itself (a user who walks away). It
+    // writes its pid to "<name of the text>.pid"; `exec` keeps that pid the
+    // sleeping one.
+    void addSleepingProgram(const std::string& name) {
+        const std::string script = "#!/bin/sh\nfor a in \"$@\"; do case \"$a\" in --text=*) t=\"${a#--text=}\";; "
+                                   "esac; done\necho $$ > \"" +
+                                   output.path() + "/$t.tmp\"\n/bin/mv \"" + output.path() +
+                                   "/$t.tmp\" \"" + output.path() +
+                                   "/$t.pid\"\nexec /bin/sleep 120\n";
+        tqtest::writeBytes(bin / name, script.data(), script.size());
+        ::chmod((bin / name).c_str(), 0755);
+    }
+
+    // The pid of the box showing `text`; waits (bounded) for the program to start.
+    pid_t pidOf(const std::string& text) {
+        const std::string file = output / (text + ".pid");
+        for (int i = 0; i < 500 && ::access(file.c_str(), F_OK) != 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        long pid = 0;
+        std::ifstream(file) >> pid;
+        return static_cast<pid_t>(pid);
+    }
 };
+
+// Gone for good: a zombie would still answer kill(pid, 0).
+bool processGone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
+
+// Polls `condition` for up to five seconds.
+bool eventually(const std::function<bool()>& condition) {
+    for (int i = 0; i < 500 && !condition(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return condition();
+}
 
 TEST(MessageBoxTest, CaptureReceivesCaptionAndText) {
     tqtest::MessageRecorder recorder;
@@ -106,6 +144,52 @@ TEST_F(FakeProgramsTest, NoProgramFallsBackToStandardError) {
     ::testing::internal::CaptureStderr();
     tq::showErrorMessage("nothing installed");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Error... nothing installed\n");
+}
+
+TEST_F(FakeProgramsTest, CloseEndsAnOpenBoxAndReapsIt) {
+    addSleepingProgram("zenity");
+    const std::uint64_t owner = tq::openMessageOwner();
+    tq::showErrorMessage("never answered", owner);
+    const pid_t pid = pidOf("never answered");
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(::kill(pid, 0), 0);
+    EXPECT_EQ(tq::openErrorMessageCount(), 1u);
+    tq::closeErrorMessages(owner);
+    EXPECT_TRUE(processGone(pid));
+    EXPECT_EQ(tq::openErrorMessageCount(), 0u);
+}
+
+TEST_F(FakeProgramsTest, EachOwnerClosesOnlyItsOwnBoxes) {
+    addSleepingProgram("zenity");
+    const std::uint64_t first = tq::openMessageOwner();
+    const std::uint64_t second = tq::openMessageOwner();
+    ASSERT_NE(first, second);
+    ASSERT_NE(first, 0u);
+    tq::showErrorMessage("first", first);
+    tq::showErrorMessage("second", second);
+    tq::showErrorMessage("nobody's");
+    const pid_t firstPid = pidOf("first");
+    const pid_t secondPid = pidOf("second");
+    const pid_t unownedPid = pidOf("nobody's");
+    ASSERT_GT(firstPid, 0);
+    ASSERT_GT(secondPid, 0);
+    ASSERT_GT(unownedPid, 0);
+    tq::closeErrorMessages(first);
+    EXPECT_TRUE(processGone(firstPid));
+    EXPECT_EQ(::kill(secondPid, 0), 0);
+    EXPECT_EQ(::kill(unownedPid, 0), 0);
+    tq::closeErrorMessages();
+    EXPECT_TRUE(processGone(secondPid));
+    EXPECT_TRUE(processGone(unownedPid));
+    EXPECT_EQ(tq::openErrorMessageCount(), 0u);
+}
+
+TEST_F(FakeProgramsTest, BoxTheUserClosesIsReapedWithoutAnyCall) {
+    addProgram("xmessage");
+    tq::showErrorMessage("read and dismissed");
+    ASSERT_EQ(argumentsOf("xmessage").size(), 6u);
+    // No sweep and no close call: the box's own waiter reaps it.
+    EXPECT_TRUE(eventually([] { return tq::openErrorMessageCount() == 0; }));
 }
 
 }  // namespace
