@@ -7,10 +7,14 @@
 // Needs an X display (make shots runs it under xvfb-run). Exits non-zero with
 // a message when the plug-in cannot be loaded, has no editor, draws nothing or
 // a picture cannot be written.
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -54,12 +58,18 @@ int parameterIndex(const MiniHost& host, const std::string& name, int expected) 
     return expected;
 }
 
+// A plug-in without an editor fails every picture the same way: said once.
+class NoEditor : public HostError {
+  public:
+    using HostError::HostError;
+};
+
 void openEditorOrThrow(MiniHost& host) {
     if (!host.hasEditorFlag()) {
-        throw HostError("'" + host.path() + "' does not declare an editor (effFlagsHasEditor)");
+        throw NoEditor("'" + host.path() + "' does not declare an editor (effFlagsHasEditor)");
     }
     if (!host.openEditor()) {
-        throw HostError("'" + host.path() + "' answered 0 to effEditOpen: it has no editor");
+        throw NoEditor("'" + host.path() + "' answered 0 to effEditOpen: it has no editor");
     }
     if (!host.sizeWindowAsked()) {
         std::fprintf(stderr, "shots: the editor did not ask for audioMasterSizeWindow\n");
@@ -159,6 +169,9 @@ int run(const Options& options) {
             MiniHost host(options.plugin);
             shot.take(host, options, path);
             std::printf("shots: %-26s %s\n", shot.file, shot.what);
+        } catch (const NoEditor& error) {
+            std::fprintf(stderr, "shots: no pictures: %s\n", error.what());
+            return 1;
         } catch (const std::exception& error) {
             std::fprintf(stderr, "shots: %s FAILED: %s\n", shot.file, error.what());
             ++failures;
@@ -195,11 +208,18 @@ int main(int argc, char** argv) {
     }
     options.plugin = positional[0];
     options.outputDir = positional[1];
+    if (::access(options.outputDir.c_str(), W_OK) != 0) {
+        std::fprintf(stderr, "shots: cannot write into %s: %s\n", options.outputDir.c_str(),
+                     std::strerror(errno));
+        return 1;
+    }
     if (std::getenv("DISPLAY") == nullptr) {
         std::fprintf(stderr, "shots: no X display; run under xvfb-run -a (make shots does)\n");
         return 1;
     }
     try {
+        // A bad sound file is said once, before any picture is attempted.
+        if (!options.audioFile.empty()) FileSignal check(options.audioFile);
         const tq::editorhost::DisplayKeeper keeper;
         return run(options);
     } catch (const std::exception& error) {
