@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -218,6 +219,20 @@ void endTool(pid_t pid) {
     }
 }
 
+// A descriptor that becomes readable when the child `pid` exits (a pidfd), so
+// a tool that closed its output just before exiting wakes the loop at once;
+// -1 on kernels without pidfds (the loop then looks every pass). The child is
+// not reaped yet, so the pid cannot name another process.
+int openExitFd(pid_t pid) {
+#if defined(SYS_pidfd_open)
+    const long fd = ::syscall(SYS_pidfd_open, pid, 0);
+    return fd >= 0 ? static_cast<int>(fd) : -1;
+#else
+    (void)pid;
+    return -1;
+#endif
+}
+
 // Chosen paths as the caller gets them: a save path gets the first type's
 // extension when it has none; load paths must name existing files.
 std::vector<std::string> finishPaths(const VstFileSelect& select, std::vector<std::string> paths) {
@@ -273,6 +288,7 @@ class DialogSession : public ChildWatch {
 
     ~DialogSession() override {
         if (fd_ >= 0) ::close(fd_);
+        if (exitFd_ >= 0) ::close(exitFd_);
         if (pid_ > 0) endTool(pid_);
         if (box_ != nullptr && !box_->isClosed()) frame_->closePopup();
     }
@@ -280,7 +296,7 @@ class DialogSession : public ChildWatch {
     // Starts the first tool that starts, else the path box.
     bool start() { return startNextTool() || openPathBox(); }
 
-    int watchFd() const override { return fd_; }
+    int watchFd() const override { return fd_ >= 0 ? fd_ : exitFd_; }
 
     bool service() override {
         if (box_ != nullptr) {
@@ -289,7 +305,10 @@ class DialogSession : public ChildWatch {
             if (box_->accepted()) paths.push_back(box_->path());
             return finish(std::move(paths));
         }
-        if (fd_ >= 0 && !drainPipe()) return false;
+        if (fd_ >= 0) {
+            if (!drainPipe()) return false;
+            exitFd_ = openExitFd(pid_);
+        }
         // The pipe is closed; the tool is about to exit (or has).
         int status = 0;
         pid_t got = 0;
@@ -298,6 +317,8 @@ class DialogSession : public ChildWatch {
         } while (got < 0 && errno == EINTR);
         if (got == 0) return false;
         pid_ = -1;
+        if (exitFd_ >= 0) ::close(exitFd_);
+        exitFd_ = -1;
         const ToolOutcome outcome = judgeTool(got > 0, status, output_);
         if (outcome == ToolOutcome::chosen)
             return finish(parseDialogOutput(output_, select_.command));
@@ -374,6 +395,7 @@ class DialogSession : public ChildWatch {
     std::size_t next_ = 0;
     pid_t pid_ = -1;
     int fd_ = -1;
+    int exitFd_ = -1;  // readable once the tool has exited (-1: serviced every pass)
     std::string output_;
     std::unique_ptr<PathEntryBox> box_;
 };
