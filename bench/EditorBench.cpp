@@ -190,18 +190,32 @@ bool measure(const std::string& path, const Options& options, int serverPid) {
         for (const RunResult& r : results) values.push_back(field(r));
         return median(values);
     };
+    // The spread over the runs, so that a disturbed machine shows.
+    auto spread = [&](auto field) {
+        double low = field(results[0]);
+        double high = low;
+        for (const RunResult& r : results) {
+            low = std::min(low, field(r));
+            high = std::max(high, field(r));
+        }
+        char text[64];
+        std::snprintf(text, sizeof text, "runs %.2f..%.2f", low, high);
+        return std::string(text);
+    };
     const double editor = pick([](const RunResult& r) { return r.editorTotal; });
     const double server = pick([](const RunResult& r) { return r.xServer; });
     const double audio = pick([](const RunResult& r) { return r.audio; });
     const double gui = pick([](const RunResult& r) { return r.hostGui; });
     for (std::size_t i = 0; i < editorTids.size(); ++i) {
-        const double cost = pick([i](const RunResult& r) { return r.editorThreads[i].msPerSecond; });
+        auto threadCost = [i](const RunResult& r) { return r.editorThreads[i].msPerSecond; };
+        const double cost = pick(threadCost);
         if (cost < 0.0) {
             std::printf("  editor thread '%s' (%d): ended during the measurement\n",
                         results[0].editorThreads[i].name.c_str(), editorTids[i]);
         } else {
-            std::printf("  editor thread '%s' (%d): %.2f ms CPU per s (%.2f%% of one core)\n",
-                        results[0].editorThreads[i].name.c_str(), editorTids[i], cost, cost / 10.0);
+            std::printf("  editor thread '%s' (%d): %.2f ms CPU per s (%.2f%% of one core; %s)\n",
+                        results[0].editorThreads[i].name.c_str(), editorTids[i], cost, cost / 10.0,
+                        spread(threadCost).c_str());
         }
     }
     if (editorTids.size() > 1) {
@@ -209,12 +223,14 @@ bool measure(const std::string& path, const Options& options, int serverPid) {
                     editor / 10.0);
     }
     if (server >= 0.0) {
-        std::printf("  X server (pid %d): %.2f ms CPU per s (%.2f%% of one core)\n", serverPid,
-                    server, server / 10.0);
+        std::printf("  X server (pid %d): %.2f ms CPU per s (%.2f%% of one core; %s)\n",
+                    serverPid, server, server / 10.0,
+                    spread([](const RunResult& r) { return r.xServer; }).c_str());
     } else {
         std::printf("  X server: not readable (not a local server?)\n");
     }
-    std::printf("  host GUI thread (effEditIdle at 22 Hz): %.2f ms CPU per s\n", gui);
+    std::printf("  host GUI thread (effEditIdle at 22 Hz): %.2f ms CPU per s (%s)\n", gui,
+                spread([](const RunResult& r) { return r.hostGui; }).c_str());
     std::printf("  audio thread (processReplacing, 512-frame blocks): %.2f ms CPU per s\n", audio);
     // The host's idle calls run editor code too (all of it, for an editor
     // without a thread), so the sum counts them.
@@ -298,6 +314,12 @@ int main(int argc, char** argv) {
     std::printf("Editor cost, music playing, %.1f s x %d runs (median), display %s\n",
                 options.seconds, options.runs, std::getenv("DISPLAY"));
     std::printf("CPU: %s\n", tq::editorhost::processorName().c_str());
+    {
+        // Other work on the machine inflates CPU times (caches, shared cores).
+        std::ifstream load("/proc/loadavg");
+        double one = 0.0;
+        if (load >> one) std::printf("load average at start: %.2f\n", one);
+    }
     int failures = 0;
     for (const std::string& path : options.plugins) {
         try {
