@@ -552,7 +552,10 @@ void CMyTextEdit::looseFocus() {
 }
 
 bool CMyTextEdit::removed(CView* parent) {
-    // The box dies unread with the field, but the edit it began still ends.
+    // Leaving the frame closes an open box as a loss of focus does (the typed
+    // value is kept), while the frame that carries the end of the edit to the
+    // host is still known.
+    if (editing_) closingStep([&] { closeBox(true); });
     if (gestureOpen_) {
         gestureOpen_ = false;
         endEdit();
