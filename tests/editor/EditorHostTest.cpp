@@ -48,6 +48,7 @@ struct Knob {
 };
 constexpr Knob kDriveKnob{52, 349, 56, 55, 150};
 constexpr Knob kOutputKnob{417, 349, 58, 56, 151};
+constexpr Knob kReleaseKnob{56, 267, 49, 47, 153};
 
 bool showsKnob(const Pixels& window, const Pixels& strip, const Knob& knob, float value) {
     return sameBlock(window, knob.left, knob.top, strip, 0, knobRow(value, knob.height),
@@ -157,6 +158,9 @@ TEST_F(EditorHost, GesturesReachTheHostInsideBeginAndEndEdit) {
 
     // Control-click puts the Release knob at its default.
     host.setParameter(tq::kRelease, 0.1f);
+    const Pixels release = bitmapPixels(kReleaseKnob.bitmap);
+    ASSERT_TRUE(host.waitForPixels(
+        [&](const Pixels& p) { return showsKnob(p, release, kReleaseKnob, 0.1f); }));
     host.clearCalls();
     host.clickWithModifier(80, 290, XK_Control_L);
     ASSERT_TRUE(guitest::waitFor([&] { return host.editTrace(tq::kRelease) == "bae"; }))
