@@ -7,8 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -158,7 +158,8 @@ enum class ToolOutcome { chosen, cancelled, failed };
 // means the tool could not show a dialog (no display, unknown option).
 ToolOutcome judgeTool(bool haveStatus, int status, const std::string& output) {
     // A host that ignores SIGCHLD leaves no status: judge by the output alone.
-    const int code = haveStatus && WIFEXITED(status) ? WEXITSTATUS(status) : (output.empty() ? 1 : 0);
+    const int code =
+        haveStatus && WIFEXITED(status) ? WEXITSTATUS(status) : (output.empty() ? 1 : 0);
     const bool anyPath = output.find_first_not_of("\r\n") != std::string::npos;
     if (code == 0 && anyPath) return ToolOutcome::chosen;
     if (code == 0 || code == 1) return ToolOutcome::cancelled;
@@ -189,8 +190,7 @@ bool spawnTool(std::vector<std::string> args, bool nonBlocking, pid_t& pid, int&
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
     posix_spawnattr_setpgroup(&attributes, 0);
-    const int spawned =
-        posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipeFds[1]);

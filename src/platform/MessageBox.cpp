@@ -74,7 +74,9 @@ class BoxRegistry {
   public:
     // Unloading the library or leaving the process: no box and no reaper thread may
     // outlive the code they run.
-    ~BoxRegistry() { close([](const Box&) { return true; }); }
+    ~BoxRegistry() {
+        close([](const Box&) { return true; });
+    }
 
     void add(pid_t pid, std::uint64_t owner) {
         auto box = std::make_shared<Box>();
@@ -252,8 +254,8 @@ void showErrorMessage(std::string_view text, std::uint64_t owner) {
     switch (currentMessageRoute()) {
         case MessageRoute::zenity:
             if (startBox(findProgram("zenity"),
-                              {"zenity", "--error", "--no-markup",
-                               std::string("--title=") + kErrorCaption, "--text=" + message},
+                         {"zenity", "--error", "--no-markup",
+                          std::string("--title=") + kErrorCaption, "--text=" + message},
                          owner)) {
                 return;
             }

@@ -411,9 +411,9 @@ TEST(FileSelectorAsync, DialogIsModalForTheFramesWindow) {
     ASSERT_TRUE(waitFor([&] { return f.calls > 0; }));
     const auto args = recordedArgs(tool);
     EXPECT_NE(std::find(args.begin(), args.end(), "--modal"), args.end());
-    EXPECT_NE(std::find(args.begin(), args.end(),
-                        "--attach=" + std::to_string(f.frame->getWindowId())),
-              args.end());
+    EXPECT_NE(
+        std::find(args.begin(), args.end(), "--attach=" + std::to_string(f.frame->getWindowId())),
+        args.end());
     std::lock_guard<std::mutex> lock(f.mutex);
     EXPECT_TRUE(f.paths.empty());  // cancelled
 }
@@ -424,9 +424,11 @@ TEST(FileSelectorAsync, ToolThatRefusesToAttachIsRunAgainWithout) {
     ToolsGuard guard;
     const std::string file = scratchDir() + "/unattached.tvp";
     std::ofstream(file) << "x";
-    const std::string tool = makeRecordingTool(
-        "old-tool", "for a in \"$@\"; do case \"$a\" in --attach*) exit 255;; esac; done\n"
-                    "printf '%s\\n' '" + file + "'");
+    const std::string tool =
+        makeRecordingTool("old-tool",
+                          "for a in \"$@\"; do case \"$a\" in --attach*) exit 255;; esac; done\n"
+                          "printf '%s\\n' '" +
+                              file + "'");
     CFileSelector::setDialogTools({tool});
     DialogFrame f(host);
     VstFileSelect select;

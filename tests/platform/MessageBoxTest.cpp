@@ -50,11 +50,11 @@ class FakeProgramsTest : public ::testing::Test {
     // writes its pid to "<name of the text>.pid"; `exec` keeps that pid the
     // sleeping one.
     void addSleepingProgram(const std::string& name) {
-        const std::string script = "#!/bin/sh\nfor a in \"$@\"; do case \"$a\" in --text=*) t=\"${a#--text=}\";; "
-                                   "esac; done\necho $$ > \"" +
-                                   output.path() + "/$t.tmp\"\n/bin/mv \"" + output.path() +
-                                   "/$t.tmp\" \"" + output.path() +
-                                   "/$t.pid\"\nexec /bin/sleep 120\n";
+        const std::string script =
+            "#!/bin/sh\nfor a in \"$@\"; do case \"$a\" in --text=*) t=\"${a#--text=}\";; "
+            "esac; done\necho $$ > \"" +
+            output.path() + "/$t.tmp\"\n/bin/mv \"" + output.path() + "/$t.tmp\" \"" +
+            output.path() + "/$t.pid\"\nexec /bin/sleep 120\n";
         tqtest::writeBytes(bin / name, script.data(), script.size());
         ::chmod((bin / name).c_str(), 0755);
     }
