@@ -13,6 +13,11 @@
 //   - Bitmaps come from the embedded artwork by number or by name (CBitmap);
 //     missing ones have size 0 and draw nothing.
 //   - renderFrameToImage / writeFramePng give the frame's pixels without a display.
+//   - File dialogs: CFileSelector(frame).runAsync(select, done) on the frame's
+//     thread (a control's listener, the timer) returns at once; `done` gets the
+//     chosen paths later on that thread, or never if the frame closes first.
+//     Error boxes (platform/MessageBox.h) take an owner token; close them with
+//     closeErrorMessages(owner) when the editor or the effect goes away.
 #pragma once
 
 #include "gui/AEffGUIEditor.h"
