@@ -46,7 +46,7 @@ test-sanitizers: deps
 	ASAN_OPTIONS=detect_leaks=1 xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir $(BUILD)-asan --output-on-failure -j$(JOBS) -LE slow
 	cmake -S . -B $(BUILD)-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTQ_WERROR=ON -DTQ_SANITIZE=thread -DTQ_BUILD_BENCH=OFF >/dev/null
 	cmake --build $(BUILD)-tsan -j$(JOBS)
-	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir $(BUILD)-tsan --output-on-failure -j$(JOBS) -R Thread
+	TSAN_OPTIONS=halt_on_error=1 xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir $(BUILD)-tsan --output-on-failure -j$(JOBS) -R Thread
 
 bench: build
 	@for b in $(BUILD)/bench/tq_bench_*; do [ -x "$$b" ] && "$$b"; done; true
