@@ -49,7 +49,7 @@ class BitmapRef {
 int programMenuIndex(int slot) { return slot == 0 ? 0 : slot + 1; }
 
 CPresetSystemEditor::CPresetSystemEditor(CPresetSystemEffect* effect)
-    : AEffGUIEditor(effect), presetEffect_(effect) {}
+    : AEffGUIEditor(effect), presetEffect_(effect), messageOwner_(tq::openMessageOwner()) {}
 
 CPresetSystemEditor::~CPresetSystemEditor() = default;
 
@@ -131,6 +131,7 @@ void CPresetSystemEditor::close() {
     // The frame (destroyed by the subclass right after) ends a dialog still open;
     // its completion is then never delivered.
     fileSelector_.reset();
+    tq::closeErrorMessages(messageOwner_);
     nameField_ = nullptr;
     programMenu_ = nullptr;
     stepSwitch_ = nullptr;
@@ -199,7 +200,7 @@ void CPresetSystemEditor::showAllNames() {
 
 void CPresetSystemEditor::reportStoreFailure(bool written, const char* what) {
     if (written) return;
-    tq::showErrorMessage(std::string("Could not ") + what + "!");
+    tq::showErrorMessage(std::string("Could not ") + what + "!", messageOwner_);
 }
 
 void CPresetSystemEditor::valueChanged(CControl* control) {

@@ -90,6 +90,8 @@ class CPresetSystemEditor : public AEffGUIEditor, public CControlListener {
     void reportStoreFailure(bool written, const char* what);
 
     CPresetSystemEffect* presetEffect_;
+    // The message boxes this editor shows; closing the editor ends them.
+    std::uint64_t messageOwner_;
 
   private:
     CPSTextEdit* nameField_ = nullptr;
