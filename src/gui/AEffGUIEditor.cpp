@@ -1,8 +1,15 @@
 #include "gui/AEffGUIEditor.h"
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "host/AudioEffectX.h"
+
+namespace {
+constexpr auto kLockPoll = std::chrono::microseconds(200);
+constexpr auto kViewLockWait = std::chrono::milliseconds(200);
+}  // namespace
 
 namespace VSTGUI {
 namespace {
@@ -33,28 +40,77 @@ void AEffGUIEditor::close() {
 }
 
 void AEffGUIEditor::destroyFrame() {
-    VSTGUI::CFrame* f = frame;
-    frame = nullptr;
-    if (f != nullptr) f->forget();
+    VSTGUI::CFrame* closing = nullptr;
+    {
+        std::unique_lock<std::recursive_mutex> lock(hostCallMutex_, std::defer_lock);
+        if (VSTGUI::isThreadOfFrame(frame)) {
+            // A host closing the editor from a callback of the frame's thread. A
+            // close on another thread joins this thread while holding the mutex:
+            // leave the work to it rather than wait for it.
+            while (!lock.try_lock()) {
+                if (closingFrame_) return;
+                std::this_thread::sleep_for(kLockPoll);
+            }
+        } else {
+            lock.lock();
+        }
+        closing = frame;
+        if (closing == nullptr) return;
+        closingFrame_ = true;
+        // The thread stops before the pointer changes, so it never reads one being
+        // written (on the frame's own thread it ends once this callback returns).
+        closing->closeWindow();
+        frame = nullptr;
+        closingFrame_ = false;
+    }
+    // Outside the mutex: the views' last words (an open edit box commits) may
+    // reach the host, which may call back into this editor.
+    closing->forget();
 }
 
-void AEffGUIEditor::idle() {
-    if (frame == nullptr) return;
-    if (!frame->isFrameThread()) {
-        frame->idle();  // only schedules the pass on the frame's thread
-        return;
-    }
+bool AEffGUIEditor::isOnFrameThread() const {
+    VSTGUI::CFrame* f = frame;
+    if (f == nullptr || VSTGUI::isThreadOfFrame(f)) return true;
+    std::lock_guard<std::recursive_mutex> lock(hostCallMutex_);
+    f = frame;
+    return f == nullptr || f->isFrameThread();
+}
+
+void AEffGUIEditor::runIdlePass(VSTGUI::CFrame* f) {
     if (inIdle_.exchange(true)) return;
-    frame->idle();
+    f->idle();
     inIdle_ = false;
 }
 
+void AEffGUIEditor::idle() {
+    // The frame's timer: no lock (a close on a host thread holds it while it
+    // waits for this thread to end).
+    if (VSTGUI::CFrame* f = frame; f != nullptr && VSTGUI::isThreadOfFrame(f)) {
+        runIdlePass(f);
+        return;
+    }
+    std::lock_guard<std::recursive_mutex> lock(hostCallMutex_);
+    VSTGUI::CFrame* f = frame;
+    if (f == nullptr) return;
+    if (!f->isFrameThread()) {
+        f->idle();  // only schedules the pass on the frame's thread
+        return;
+    }
+    runIdlePass(f);  // headless: no thread of its own
+}
+
 bool AEffGUIEditor::onKeyDown(VstKeyCode& key) {
-    return frame != nullptr && frame->onKeyDown(key) == VSTGUI::kKeyHandled;
+    std::unique_lock<std::recursive_mutex> lock(hostCallMutex_, std::defer_lock);
+    if (!VSTGUI::isThreadOfFrame(frame)) lock.lock();
+    VSTGUI::CFrame* f = frame;
+    return f != nullptr && f->onKeyDown(key) == VSTGUI::kKeyHandled;
 }
 
 bool AEffGUIEditor::onKeyUp(VstKeyCode& key) {
-    return frame != nullptr && frame->onKeyUp(key) == VSTGUI::kKeyHandled;
+    std::unique_lock<std::recursive_mutex> lock(hostCallMutex_, std::defer_lock);
+    if (!VSTGUI::isThreadOfFrame(frame)) lock.lock();
+    VSTGUI::CFrame* f = frame;
+    return f != nullptr && f->onKeyUp(key) == VSTGUI::kKeyHandled;
 }
 
 bool AEffGUIEditor::setKnobMode(vst::int32 mode) {
@@ -63,14 +119,26 @@ bool AEffGUIEditor::setKnobMode(vst::int32 mode) {
 }
 
 void AEffGUIEditor::draw(const vst::ERect* rect) {
-    if (frame == nullptr) return;
-    std::unique_lock<std::recursive_timed_mutex> lock(frame->getViewLock());
-    if (rect != nullptr) {
-        frame->invalidateFrameRect(VSTGUI::CRect(rect->left, rect->top, rect->right, rect->bottom));
-    } else {
-        frame->invalidateFrameRect(frame->getViewSize());
+    std::unique_lock<std::recursive_mutex> hostLock(hostCallMutex_, std::defer_lock);
+    if (!VSTGUI::isThreadOfFrame(frame)) hostLock.lock();
+    VSTGUI::CFrame* f = frame;
+    if (f == nullptr) return;
+    {
+        // A bounded wait, like the keys': a close from the frame's thread may be
+        // waiting for the host mutex while that thread holds the view lock.
+        std::unique_lock<std::recursive_timed_mutex> viewLock(f->getViewLock(), std::defer_lock);
+        const auto end = std::chrono::steady_clock::now() + kViewLockWait;
+        while (!viewLock.try_lock()) {
+            if (std::chrono::steady_clock::now() >= end) return;
+            std::this_thread::sleep_for(kLockPoll);
+        }
+        if (rect != nullptr) {
+            f->invalidateFrameRect(VSTGUI::CRect(rect->left, rect->top, rect->right, rect->bottom));
+        } else {
+            f->invalidateFrameRect(f->getViewSize());
+        }
     }
-    frame->idle();
+    f->idle();
 }
 
 void AEffGUIEditor::beginEdit(std::int32_t index) {

@@ -13,10 +13,31 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "gui/CFrame.h"
 #include "gui/VSTGUIEditorInterface.h"
 #include "host/AEffEditor.h"
+
+// The editor's frame pointer. The frame's own thread reads it without a lock
+// (its timer runs the editor's idle) while the host's thread assigns it in
+// open, so every read and write is atomic. It converts to CFrame* wherever one
+// is expected: `frame = new CFrame(...)`, `frame->addView(view)`.
+class EditorFramePointer {
+  public:
+    EditorFramePointer() = default;
+    EditorFramePointer(const EditorFramePointer&) = delete;
+    EditorFramePointer& operator=(const EditorFramePointer&) = delete;
+    EditorFramePointer& operator=(VSTGUI::CFrame* frame) {
+        frame_.store(frame);
+        return *this;
+    }
+    operator VSTGUI::CFrame*() const { return frame_.load(); }
+    VSTGUI::CFrame* operator->() const { return frame_.load(); }
+
+  private:
+    std::atomic<VSTGUI::CFrame*> frame_{nullptr};
+};
 
 class AEffGUIEditor : public AEffEditor, public VSTGUI::VSTGUIEditorInterface {
   public:
@@ -48,14 +69,28 @@ class AEffGUIEditor : public AEffEditor, public VSTGUI::VSTGUIEditorInterface {
     VSTGUI::CFrame* getFrame() const override { return frame; }
 
     // True when the caller may touch views without the view lock: on the
-    // frame's thread, or when there is no frame.
-    bool isOnFrameThread() const { return frame == nullptr || frame->isFrameThread(); }
+    // frame's thread, or when there is no frame (or a headless one).
+    bool isOnFrameThread() const;
 
   protected:
-    // Destroys `frame` (stopping its thread first) and clears the pointer.
+    // Destroys `frame` (stopping its thread first, then clearing the pointer).
     void destroyFrame();
 
     vst::ERect rect_{};
-    VSTGUI::CFrame* frame = nullptr;
+    EditorFramePointer frame;
     std::atomic<bool> inIdle_{false};
+
+  private:
+    // Runs the frame's idle pass unless one is running already.
+    void runIdlePass(VSTGUI::CFrame* frame);
+
+    // Held by host threads around every use of `frame` (idle, keys, draw, the
+    // end of close), so a frame is never destroyed under a key a host sends
+    // from another thread. Never taken by the frame's own thread, except by a
+    // close the host makes from a callback on it, which gives way to a close
+    // already running elsewhere. Holders wait only a bounded time for the view
+    // lock, so that close cannot stall behind them. Recursive: a headless
+    // frame's idle comes back into the editor's idle on the same thread.
+    mutable std::recursive_mutex hostCallMutex_;
+    std::atomic<bool> closingFrame_{false};
 };

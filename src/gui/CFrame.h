@@ -31,6 +31,10 @@ class CTextEdit;
 // Test hook: the X display the next frames connect to (nullptr: $DISPLAY).
 void setFrameDisplayName(const char* name);
 
+// [any thread] True on the thread that runs `frame`'s window. Compares the
+// pointer only, so it may be asked about a frame another thread is destroying.
+bool isThreadOfFrame(const CFrame* frame);
+
 class CFrame : public CViewContainer {
   public:
     // `parentWindow` is the host's X11 window id, or nullptr for a frame that

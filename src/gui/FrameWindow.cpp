@@ -26,6 +26,9 @@ namespace VSTGUI {
 namespace {
 
 constexpr auto kTimerPeriod = std::chrono::milliseconds(50);
+
+// The frame whose window this thread runs (nullptr on every other thread).
+thread_local const CFrame* frameOfThisThread = nullptr;
 constexpr long kDoubleClickMs = 400;
 constexpr CCoord kDoubleClickDistance = 4;
 
@@ -380,9 +383,14 @@ void FrameWindow::releaseInputFocus() {
     }
 }
 
+bool isThreadOfFrame(const CFrame* frame) {
+    return frame != nullptr && frameOfThisThread == frame;
+}
+
 void FrameWindow::threadMain(unsigned long parent, CCoord width, CCoord height,
                              const char* displayName) {
     threadId_ = std::this_thread::get_id();
+    frameOfThisThread = &frame_;
     if (!createWindow(parent, width, height, displayName)) {
         destroyWindow();
         setOpenState(kFailed);

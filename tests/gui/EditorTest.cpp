@@ -186,6 +186,39 @@ TEST(GuiEditorX11, TimerDrivesIdleAndHostIdleNeverDrawsOnTheHostThread) {
     effect.dispatcher(vst::effEditClose, 0, 0, nullptr, 0);
 }
 
+// Hosts such as Ardour open and close the editor on their GUI thread and send
+// keys and idle from another: ThreadSanitizer sees every access of the frame.
+TEST(GuiEditorThreads, OpenAndCloseOnOneThreadWhileAnotherSendsKeysIdleAndDraw) {
+    HostWindow host;
+    TQ_SKIP_WITHOUT_X(host);
+    TestEffect effect;
+    auto* editor = new TestEditor(&effect);
+    effect.setEditor(editor);
+    std::atomic<bool> done{false};
+    std::atomic<int> keysSent{0};
+    std::thread keyThread([&] {
+        while (!done) {
+            VstKeyCode key;
+            key.virt = vst::VKEY_UP;
+            editor->onKeyDown(key);
+            editor->onKeyUp(key);
+            editor->idle();
+            editor->draw(nullptr);
+            ++keysSent;
+        }
+    });
+    for (int round = 0; round < 25; ++round) {
+        ASSERT_TRUE(editor->open(host.parentHandle()));
+        const int sent = keysSent;
+        EXPECT_TRUE(waitFor([&] { return keysSent > sent + 2; }));
+        editor->close();
+        EXPECT_EQ(editor->getFrame(), nullptr);
+    }
+    done = true;
+    keyThread.join();
+    EXPECT_TRUE(host.children().empty());
+}
+
 TEST(X11KeyTranslation, KeysymsBecomeVirtualKeysAndCharacters) {
     VstKeyCode k = translateX11Key(XK_Return, "\r", 0);
     EXPECT_EQ(k.virt, vst::VKEY_RETURN);
