@@ -112,7 +112,11 @@ void Editor::buildControls() {
     Bitmaps bitmaps;
     CBitmap* background = bitmaps.get(128);
     const int mode = meterModeFor(parameter(tq::kMeterType), parameter(tq::kScale));
-    auto add = [this](CView* view) { frame->addView(view); };
+    // The frame keeps each view; the editor keeps a plain pointer until close.
+    auto add = [this](CView* view) {
+        frame->addView(view);
+        view->forget();
+    };
 
     meterIn_ = new CMeterIn(CRect(147, 38, 207, 408), this, background, bitmaps.get(155),
                             bitmaps.get(130), bitmaps.get(131), bitmaps.get(132),

@@ -76,6 +76,7 @@ bool CPresetSystemEditor::open(void* parentWindow) {
     const int slot = presetEffect_->currentSlot();
     auto add = [this](CControl* control) {
         frame->addView(control);
+        control->forget();  // the frame's reference keeps it until close
         panelControls_.push_back(control);
         return control;
     };
