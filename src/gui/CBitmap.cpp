@@ -1,6 +1,11 @@
 #include "gui/CBitmap.h"
 
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "gui/CDrawContext.h"
 
@@ -29,6 +34,40 @@ ResourceFinder& currentFinder() {
     return finder;
 }
 
+// Embedded artwork decoded once per process: every CBitmap of the same
+// resource shares one image surface (editors of several instances, each open
+// again and again). An entry lives while a CBitmap uses it; the last one gone
+// frees the image, so nothing stays behind when the library is unloaded.
+// Keyed by the finder too, so a test's finder never gets another's pictures.
+struct CachedImage {
+    cairo_surface_t* image;  // the cache's own reference
+    int users;
+};
+struct DecodedImageCache {
+    std::mutex mutex;  // also guards the current finder
+    std::map<std::string, CachedImage> entries;
+};
+DecodedImageCache& decodedImages() {
+    static DecodedImageCache cache;
+    return cache;
+}
+
+std::string finderKey(const ResourceFinder& finder) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%jx/%jx:",
+                  static_cast<std::uintmax_t>(reinterpret_cast<std::uintptr_t>(finder.byNumber)),
+                  static_cast<std::uintmax_t>(reinterpret_cast<std::uintptr_t>(finder.byName)));
+    return text;
+}
+
+// Names are compared without letter case.
+std::string nameKey(const char* name) {
+    std::string key = "name:";
+    for (const char* p = name; *p != 0; ++p)
+        key += static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+    return key;
+}
+
 cairo_status_t readFromStream(void* closure, unsigned char* data, unsigned int length) {
     auto* stream = static_cast<ResourceStream*>(closure);
     return stream->read(data, length) ? CAIRO_STATUS_SUCCESS : CAIRO_STATUS_READ_ERROR;
@@ -45,7 +84,15 @@ ResourceFinder defaultResourceFinder() {
     return finder;
 }
 
-void setResourceFinder(const ResourceFinder& finder) { currentFinder() = finder; }
+void setResourceFinder(const ResourceFinder& finder) {
+    DecodedImageCache& cache = decodedImages();
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    currentFinder() = finder;
+    // A finder may hand out other bytes under the same numbers later (tests
+    // do): bitmaps alive keep their images, new ones decode afresh.
+    for (auto& [key, entry] : cache.entries) cairo_surface_destroy(entry.image);
+    cache.entries.clear();
+}
 
 bool ResourceStream::read(unsigned char* out, std::size_t length) {
     if (bytes_.data == nullptr || length > bytes_.size - position_) return false;
@@ -55,13 +102,41 @@ bool ResourceStream::read(unsigned char* out, std::size_t length) {
 }
 
 CBitmap::CBitmap(std::int32_t resourceId) : resourceId_(resourceId) {
-    const ResourceFinder& finder = currentFinder();
-    if (finder.byNumber != nullptr) decode(finder.byNumber(resourceId));
+    loadResource("id:" + std::to_string(resourceId));
 }
 
 CBitmap::CBitmap(const char* resourceName) : resourceName_(resourceName ? resourceName : "") {
+    if (resourceName != nullptr) loadResource(nameKey(resourceName));
+}
+
+void CBitmap::loadResource(const std::string& resourceKey) {
+    DecodedImageCache& cache = decodedImages();
+    // Decoding under the lock: a second editor opening at the same time waits
+    // for the first decode instead of repeating it.
+    std::lock_guard<std::mutex> lock(cache.mutex);
     const ResourceFinder& finder = currentFinder();
-    if (resourceName != nullptr && finder.byName != nullptr) decode(finder.byName(resourceName));
+    const std::string key = finderKey(finder) + resourceKey;
+    auto found = cache.entries.find(key);
+    if (found != cache.entries.end()) {
+        ++found->second.users;
+        adopt(cairo_surface_reference(found->second.image));
+        cacheKey_ = key;
+        return;
+    }
+    ResourceBytes bytes;
+    if (resourceName_.empty() && finder.byNumber != nullptr) bytes = finder.byNumber(resourceId_);
+    if (!resourceName_.empty() && finder.byName != nullptr)
+        bytes = finder.byName(resourceName_.c_str());
+    decode(bytes);
+    if (image_ == nullptr) return;
+    cache.entries[key] = CachedImage{cairo_surface_reference(image_), 1};
+    cacheKey_ = key;
+}
+
+void CBitmap::adopt(cairo_surface_t* image) {
+    image_ = image;
+    width_ = cairo_image_surface_get_width(image);
+    height_ = cairo_image_surface_get_height(image);
 }
 
 CBitmap::CBitmap(const unsigned char* pngData, std::size_t size) { decode({pngData, size}); }
@@ -76,6 +151,17 @@ CBitmap::CBitmap(cairo_surface_t* image) {
 }
 
 CBitmap::~CBitmap() {
+    if (!cacheKey_.empty()) {
+        DecodedImageCache& cache = decodedImages();
+        std::lock_guard<std::mutex> lock(cache.mutex);
+        // The entry may be gone (a finder change) or hold a newer image.
+        auto found = cache.entries.find(cacheKey_);
+        if (found != cache.entries.end() && found->second.image == image_ &&
+            --found->second.users == 0) {
+            cairo_surface_destroy(found->second.image);
+            cache.entries.erase(found);
+        }
+    }
     if (image_ != nullptr) cairo_surface_destroy(image_);
 }
 

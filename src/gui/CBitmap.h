@@ -1,4 +1,4 @@
-// Bitmaps decoded once from the library's embedded PNG resources.
+// Bitmaps decoded once per process from the library's embedded PNG resources.
 #pragma once
 
 #include <cairo.h>
@@ -79,10 +79,14 @@ class CBitmap : public CBaseObject {
 
   private:
     void decode(ResourceBytes bytes);
+    // Shares the process-wide decoded image of a resource, decoding it on first use.
+    void loadResource(const std::string& resourceKey);
+    void adopt(cairo_surface_t* image);
 
     std::int32_t resourceId_ = -1;
     std::string resourceName_;
     cairo_surface_t* image_ = nullptr;
+    std::string cacheKey_;  // set when image_ is shared through the process-wide cache
     CCoord width_ = 0;
     CCoord height_ = 0;
     CColor transparentColor_ = kTransparentCColor;

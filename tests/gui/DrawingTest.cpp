@@ -1,6 +1,9 @@
 // Pixel results of the draw context, bitmaps and off-screen images, in memory.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "gui/GuiTestSupport.h"
 
 using namespace VSTGUI;
@@ -23,7 +26,99 @@ std::vector<unsigned char> threeFrameStrip() {
     });
 }
 
+// A finder over one numbered and one named picture that counts its look-ups:
+// each look-up is one decode.
+std::atomic<int> countedLookups{0};
+const std::vector<unsigned char>& countedPicture() {
+    static const std::vector<unsigned char> png = threeFrameStrip();
+    return png;
+}
+ResourceBytes countedByNumber(int id) {
+    if (id != 7) return {};
+    ++countedLookups;
+    return {countedPicture().data(), countedPicture().size()};
+}
+ResourceBytes countedByName(const char* name) {
+    if (std::string(name) != "Strip.PNG" && std::string(name) != "strip.png") return {};
+    ++countedLookups;
+    return {countedPicture().data(), countedPicture().size()};
+}
+struct CountingFinder {
+    CountingFinder() {
+        countedLookups = 0;
+        ResourceFinder finder;
+        finder.byNumber = countedByNumber;
+        finder.byName = countedByName;
+        setResourceFinder(finder);
+    }
+    ~CountingFinder() { setResourceFinder(defaultResourceFinder()); }
+};
+
 }  // namespace
+
+TEST(BitmapCache, OneDecodePerResourceWhileAnyBitmapUsesIt) {
+    CountingFinder finder;
+    auto* first = new CBitmap(7);
+    auto* second = new CBitmap(7);
+    EXPECT_EQ(countedLookups, 1);
+    ASSERT_TRUE(first->isLoaded());
+    EXPECT_EQ(first->getSurface(), second->getSurface());
+    EXPECT_EQ(second->getHeight(), 12);
+    auto* byName = new CBitmap("Strip.PNG");
+    auto* otherCase = new CBitmap("STRIP.png");  // names ignore letter case
+    EXPECT_EQ(countedLookups, 2);
+    EXPECT_EQ(byName->getSurface(), otherCase->getSurface());
+    first->forget();
+    auto* third = new CBitmap(7);  // one user left: still shared
+    EXPECT_EQ(countedLookups, 2);
+    EXPECT_EQ(third->getSurface(), second->getSurface());
+    second->forget();
+    third->forget();
+    auto* again = new CBitmap(7);  // the last user went: decoded anew
+    EXPECT_EQ(countedLookups, 3);
+    EXPECT_TRUE(again->isLoaded());
+    again->forget();
+    byName->forget();
+    otherCase->forget();
+}
+
+TEST(BitmapCache, AnotherFinderNeverGetsTheCachedPicture) {
+    auto* counted = [] {
+        CountingFinder finder;
+        return new CBitmap(7);
+    }();
+    FakeResources resources;
+    resources.add(7, makePng(2, 2, [](int, int) { return 0xFF00FF00u; }));
+    auto* fake = new CBitmap(7);
+    EXPECT_EQ(fake->getWidth(), 2);
+    EXPECT_NE(fake->getSurface(), counted->getSurface());
+    fake->forget();
+    counted->forget();
+}
+
+TEST(BitmapCacheThreads, EditorsOnSeveralThreadsShareOneDecode) {
+    CountingFinder finder;
+    // Held for the whole run, so every bitmap the threads make is a cache hit.
+    auto* keptByNumber = new CBitmap(7);
+    auto* keptByName = new CBitmap("Strip.PNG");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([] {
+            for (int i = 0; i < 200; ++i) {
+                auto* bitmap = new CBitmap(7);
+                auto* named = new CBitmap("strip.png");
+                Canvas canvas(4, 4);
+                bitmap->draw(&canvas.context, CRect(0, 0, 4, 4), CPoint(0, 4));
+                EXPECT_EQ(rgb(canvas.image, 1, 1), 0x00FF00u);
+                bitmap->forget();
+                named->forget();
+            }
+        });
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(countedLookups, 2);
+    keptByNumber->forget();
+    keptByName->forget();
+}
 
 TEST(DrawContextRectangles, FilledRectangleCoversExactlyItsPixels) {
     Canvas c;
