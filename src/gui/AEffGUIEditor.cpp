@@ -21,7 +21,12 @@ std::int32_t getGlobalKnobMode() { return knobMode; }
 
 AEffGUIEditor::AEffGUIEditor(AudioEffect* effect) : AEffEditor(effect) {}
 
-AEffGUIEditor::~AEffGUIEditor() { destroyFrame(); }
+AEffGUIEditor::~AEffGUIEditor() {
+    destroyFrame();
+    // A frame closed from its own thread may still be ending: the host may
+    // unload the library as soon as this returns.
+    VSTGUI::joinEndedFrameThreads();
+}
 
 bool AEffGUIEditor::getRect(vst::ERect** rect) {
     if (rect == nullptr) return false;

@@ -75,6 +75,15 @@ void CFrame::closeWindow() {
 }
 
 void CFrame::forget() {
+    if (getNbReference() == 1 && window_ && window_->isWindowThread()) {
+        // The last reference dropped in a callback of the frame's own thread (a
+        // host closing the editor from automate or end-edit): the views and the
+        // window are still on this thread's stack. The thread deletes the frame
+        // once its loop has returned.
+        window_->close();
+        window_->deleteFrameWhenDone();
+        return;
+    }
     if (getNbReference() == 1) closeWindow();
     CViewContainer::forget();
 }

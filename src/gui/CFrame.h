@@ -35,6 +35,12 @@ void setFrameDisplayName(const char* name);
 // pointer only, so it may be asked about a frame another thread is destroying.
 bool isThreadOfFrame(const CFrame* frame);
 
+// [host thread] Waits for the threads of frames that were forgotten in a
+// callback of their own thread (they delete their frame once their loop has
+// returned). The editor's destructor calls it, so nothing of the library runs
+// after the host has closed the effect. Does nothing on a frame's thread.
+void joinEndedFrameThreads();
+
 class CFrame : public CViewContainer {
   public:
     // `parentWindow` is the host's X11 window id, or nullptr for a frame that

@@ -29,6 +29,22 @@ constexpr auto kTimerPeriod = std::chrono::milliseconds(50);
 
 // The frame whose window this thread runs (nullptr on every other thread).
 thread_local const CFrame* frameOfThisThread = nullptr;
+
+// Threads of frames forgotten in a callback of their own thread. Such a thread
+// deletes its frame after its loop and cannot join itself: it hands its
+// std::thread here and a host thread joins it (joinEndedFrameThreads), so no
+// code of the library runs once the host has closed the effect.
+struct EndingThreads {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int running = 0;  // announced, not handed over yet
+    std::vector<std::thread> ended;
+};
+EndingThreads& endingThreads() {
+    static EndingThreads threads;
+    return threads;
+}
+constexpr auto kEndingThreadWait = std::chrono::seconds(2);
 constexpr long kDoubleClickMs = 400;
 constexpr CCoord kDoubleClickDistance = 4;
 
@@ -298,7 +314,10 @@ VstKeyCode translateX11Key(unsigned long keysym, const char* latin1, unsigned in
 
 FrameWindow::FrameWindow(CFrame& frame) : frame_(frame) {}
 
-FrameWindow::~FrameWindow() { close(); }
+FrameWindow::~FrameWindow() {
+    close();
+    if (wakeFd_ >= 0) ::close(wakeFd_);  // left open by a close on the window thread
+}
 
 void FrameWindow::setOpenState(OpenState state) {
     {
@@ -310,6 +329,7 @@ void FrameWindow::setOpenState(OpenState state) {
 
 bool FrameWindow::open(unsigned long parent, CCoord width, CCoord height, const char* displayName) {
     if (thread_.joinable()) return isOpen();
+    joinEndedFrameThreads();
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd_ < 0) return false;
     installHandlers();
@@ -325,16 +345,19 @@ bool FrameWindow::open(unsigned long parent, CCoord width, CCoord height, const 
 }
 
 void FrameWindow::close() {
+    if (isWindowThread()) {
+        // Closed from a callback on our own thread: the loop ends when the
+        // callback returns and the thread tidies up after it. It cannot wait for
+        // itself; whoever deletes this joins it (or it is handed on when the
+        // thread deletes the frame itself, deleteFrameWhenDone).
+        quit_ = true;
+        openState_ = kFailed;
+        return;
+    }
     if (thread_.joinable()) {
         quit_ = true;
         wake();
-        if (isWindowThread()) {
-            // Closed from a callback on our own thread: the loop ends when the
-            // callback returns; it cannot wait for itself.
-            thread_.detach();
-        } else {
-            thread_.join();
-        }
+        thread_.join();
         removeHandlers();
     }
     if (wakeFd_ >= 0) {
@@ -387,6 +410,27 @@ bool isThreadOfFrame(const CFrame* frame) {
     return frame != nullptr && frameOfThisThread == frame;
 }
 
+void joinEndedFrameThreads() {
+    if (frameOfThisThread != nullptr) return;  // a frame's thread cannot wait for itself
+    EndingThreads& threads = endingThreads();
+    std::vector<std::thread> ended;
+    {
+        std::unique_lock<std::mutex> lock(threads.mutex);
+        threads.changed.wait_for(lock, kEndingThreadWait, [&] { return threads.running == 0; });
+        ended.swap(threads.ended);
+    }
+    for (std::thread& thread : ended) thread.join();
+}
+
+void FrameWindow::deleteFrameWhenDone() {
+    if (!isWindowThread() || deleteFrameWhenDone_) return;
+    deleteFrameWhenDone_ = true;
+    quit_ = true;
+    EndingThreads& threads = endingThreads();
+    std::lock_guard<std::mutex> lock(threads.mutex);
+    ++threads.running;
+}
+
 void FrameWindow::threadMain(unsigned long parent, CCoord width, CCoord height,
                              const char* displayName) {
     threadId_ = std::this_thread::get_id();
@@ -399,11 +443,27 @@ void FrameWindow::threadMain(unsigned long parent, CCoord width, CCoord height,
     setOpenState(kOpen);
     nextTick_ = std::chrono::steady_clock::now() + kTimerPeriod;
     runLoop(nullptr);
-    std::unique_lock<std::recursive_timed_mutex> lock(frame_.getViewLock());
-    if (popup_ != nullptr) closePopup();
-    // After the pop-up: a path box owned by a watch must be closed before its owner dies.
-    closeChildWatches();
-    destroyWindow();
+    {
+        std::unique_lock<std::recursive_timed_mutex> lock(frame_.getViewLock());
+        if (popup_ != nullptr) closePopup();
+        // After the pop-up: a path box owned by a watch must be closed before its owner dies.
+        closeChildWatches();
+        destroyWindow();
+    }
+    if (!deleteFrameWhenDone_) return;
+    // The frame was forgotten in a callback of this thread: delete it now that
+    // nothing of it is on the stack. Its destructor deletes this FrameWindow,
+    // so no member is touched after the forget.
+    removeHandlers();
+    {
+        EndingThreads& threads = endingThreads();
+        std::lock_guard<std::mutex> lock(threads.mutex);
+        threads.ended.push_back(std::move(thread_));
+        --threads.running;
+    }
+    endingThreads().changed.notify_all();
+    CFrame& frame = frame_;
+    frame.CBaseObject::forget();  // the last reference; CFrame::forget would defer again
 }
 
 bool FrameWindow::createWindow(unsigned long parent, CCoord width, CCoord height,

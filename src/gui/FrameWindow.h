@@ -47,6 +47,10 @@ class FrameWindow {
     unsigned long windowId() const { return windowId_.load(); }
     bool isWindowThread() const { return std::this_thread::get_id() == threadId_.load(); }
 
+    // [window thread] The frame's last reference is gone in a callback of this
+    // thread: the loop ends and the thread deletes the frame after it.
+    void deleteFrameWhenDone();
+
     // [any thread] Wake-ups for the window thread.
     void setLive();
     void requestRepaint();
@@ -91,6 +95,7 @@ class FrameWindow {
     std::atomic<bool> idleRequested_{false};
     std::atomic<bool> repaintRequested_{false};
     std::atomic<int> focusRequest_{0};  // 0 none, 1 take, 2 give back
+    bool deleteFrameWhenDone_ = false;  // window thread only
 
     std::mutex openMutex_;
     std::condition_variable openCondition_;

@@ -11,6 +11,9 @@
 #include "gui/GuiTestSupport.h"
 #include "host/AudioEffectX.h"
 
+// X11 after gtest and the toolkit: its macros (None, Bool, ...) clash with their names.
+#include <X11/Xlib.h>
+
 using namespace VSTGUI;
 using namespace guitest;
 
@@ -29,6 +32,21 @@ vst::intptr recordingHost(vst::AEffect*, vst::int32 opcode, vst::int32 index, vs
 class TestEffect : public AudioEffectX {
   public:
     TestEffect() : AudioEffectX(recordingHost, 1, 4) {}
+};
+
+// A host that closes the editor inside the end-edit call, which the frame's
+// own thread makes when a drag ends.
+std::atomic<AudioEffect*> effectClosedOnEndEdit{nullptr};
+vst::intptr closingHost(vst::AEffect*, vst::int32 opcode, vst::int32, vst::intptr, void*, float) {
+    AudioEffect* effect = effectClosedOnEndEdit;
+    if (opcode == vst::audioMasterEndEdit && effect != nullptr)
+        effect->dispatcher(vst::effEditClose, 0, 0, nullptr, 0);
+    return 0;
+}
+
+class ClosingHostEffect : public AudioEffectX {
+  public:
+    ClosingHostEffect() : AudioEffectX(closingHost, 1, 4) {}
 };
 
 // A view that records the thread it is drawn on and can re-enter the editor's idle.
@@ -217,6 +235,30 @@ TEST(GuiEditorThreads, OpenAndCloseOnOneThreadWhileAnotherSendsKeysIdleAndDraw) 
     done = true;
     keyThread.join();
     EXPECT_TRUE(host.children().empty());
+}
+
+TEST(GuiEditorX11, HostClosingTheEditorInACallbackOfTheFramesThread) {
+    HostWindow host;
+    TQ_SKIP_WITHOUT_X(host);
+    const int threadsBefore = countThreads();
+    auto* effect = new ClosingHostEffect;
+    auto* editor = new TestEditor(effect);
+    effect->setEditor(editor);
+    ASSERT_EQ(effect->dispatcher(vst::effEditOpen, 0, 0, host.parentHandle(), 0), 1);
+    CFrame* frame = editor->getFrame();
+    auto* knob = new CKnob(CRect(40, 20, 80, 60), nullptr, 2, nullptr);
+    frame->addView(knob);
+    knob->forget();
+    effectClosedOnEndEdit = effect;
+    host.click(frame->getWindowId(), 60, 40);  // the release ends the edit: the host closes
+    EXPECT_TRUE(waitFor([&] { return editor->getFrame() == nullptr; }));
+    EXPECT_TRUE(waitFor([&] {
+        XSync(host.display(), False);
+        return host.children().empty();
+    }));
+    effectClosedOnEndEdit = nullptr;
+    delete effect;  // effClose: the frame's thread is gone when this returns
+    EXPECT_EQ(countThreads(), threadsBefore);
 }
 
 TEST(X11KeyTranslation, KeysymsBecomeVirtualKeysAndCharacters) {
