@@ -144,36 +144,96 @@ void CFrame::onViewHidden(CView* view) {
 
 // ---------------------------------------------------------------- redraw
 
+namespace {
+std::int64_t area(const CRect& r) {
+    return r.isEmpty() ? 0 : static_cast<std::int64_t>(r.width()) * r.height();
+}
+// Pixels the union of `a` and `b` covers that neither of them does.
+std::int64_t unionWaste(const CRect& a, const CRect& b) {
+    CRect both = a;
+    both.unite(b);
+    CRect common = a;
+    common.bound(b);
+    return area(both) - (area(a) + area(b) - area(common));
+}
+// Merged when they overlap, or when the union adds at most a quarter of what
+// they cover (one larger copy then costs less than two).
+bool worthMerging(const CRect& a, const CRect& b) {
+    if (a.rectOverlap(b)) return true;
+    return unionWaste(a, b) * 4 <= area(a) + area(b);
+}
+}  // namespace
+
+void DamageRegion::add(const CRect& rect) {
+    if (rect.isEmpty()) return;
+    CRect merged = rect;
+    // A merge can grow the rectangle into others: look again until none joins.
+    for (bool joined = true; joined;) {
+        joined = false;
+        for (std::size_t i = 0; i < rectangles_.size(); ++i) {
+            if (!worthMerging(rectangles_[i], merged)) continue;
+            merged.unite(rectangles_[i]);
+            rectangles_.erase(rectangles_.begin() + static_cast<std::ptrdiff_t>(i));
+            joined = true;
+            break;
+        }
+    }
+    rectangles_.push_back(merged);
+    if (rectangles_.size() <= kMaxRectangles) return;
+    std::size_t bestA = 0;
+    std::size_t bestB = 1;
+    std::int64_t bestWaste = -1;
+    for (std::size_t a = 0; a < rectangles_.size(); ++a)
+        for (std::size_t b = a + 1; b < rectangles_.size(); ++b) {
+            const std::int64_t waste = unionWaste(rectangles_[a], rectangles_[b]);
+            if (bestWaste < 0 || waste < bestWaste) {
+                bestWaste = waste;
+                bestA = a;
+                bestB = b;
+            }
+        }
+    rectangles_[bestA].unite(rectangles_[bestB]);
+    rectangles_.erase(rectangles_.begin() + static_cast<std::ptrdiff_t>(bestB));
+}
+
+CRect DamageRegion::bounds() const {
+    CRect all;
+    for (const CRect& r : rectangles_) all.unite(r);
+    return all;
+}
+
 void CFrame::invalidateFrameRect(const CRect& rect) {
     CRect r = rect;
     r.bound(size_);
     if (r.isEmpty()) return;
-    damage_.unite(r);
+    damage_.add(r);
     if (window_ && !window_->isWindowThread()) window_->requestRepaint();
 }
 
 void CFrame::paintDamage() {
-    const CRect damage = damage_;
-    damage_ = CRect();
-    if (damage.isEmpty() || image_ == nullptr) return;
+    const std::vector<CRect> damage = damage_.rectangles();
+    damage_.clear();
+    if (damage.empty() || image_ == nullptr) return;
     CDrawContext context(image_);
-    context.setClipRect(damage);
-    drawBackgroundRect(&context, damage);
-    for (CView* child : children_) {
-        if (!child->isVisible() || !child->checkUpdate(damage)) continue;
-        child->drawRect(&context, damage);
-        child->setDirty(false);
+    for (const CRect& update : damage) {
+        context.setClipRect(update);
+        drawBackgroundRect(&context, update);
+        for (CView* child : children_) {
+            if (!child->isVisible() || !child->checkUpdate(update)) continue;
+            child->drawRect(&context, update);
+            child->setDirty(false);
+        }
+        drawOverlays(&context, update);
+        if (activeTextEdit_ != nullptr) activeTextEdit_->drawEditBox(&context);
+        painted_.add(update);
     }
-    drawOverlays(&context, damage);
-    if (activeTextEdit_ != nullptr) activeTextEdit_->drawEditBox(&context);
     cairo_surface_flush(image_);
-    painted_.unite(damage);
     if (window_ && !window_->isWindowThread()) window_->requestRepaint();
 }
 
-CRect CFrame::takePaintedArea() {
-    const CRect painted = painted_;
-    painted_ = CRect();
+std::vector<CRect> CFrame::takePaintedAreas() {
+    std::vector<CRect> painted = painted_.rectangles();
+    painted_.clear();
     return painted;
 }
 

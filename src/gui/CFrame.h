@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "gui/CView.h"
 #include "gui/ChildWatch.h"
@@ -40,6 +41,23 @@ bool isThreadOfFrame(const CFrame* frame);
 // returned). The editor's destructor calls it, so nothing of the library runs
 // after the host has closed the effect. Does nothing on a frame's thread.
 void joinEndedFrameThreads();
+
+// The area waiting to be repainted, as a short list of rectangles: two small
+// views far apart repaint only themselves, not everything between them.
+// Rectangles that overlap, or whose union wastes little area, are merged; when
+// the list is full the pair whose union wastes least is merged.
+class DamageRegion {
+  public:
+    static constexpr std::size_t kMaxRectangles = 8;
+    void add(const CRect& rect);
+    const std::vector<CRect>& rectangles() const { return rectangles_; }
+    CRect bounds() const;
+    bool isEmpty() const { return rectangles_.empty(); }
+    void clear() { rectangles_.clear(); }
+
+  private:
+    std::vector<CRect> rectangles_;
+};
 
 class CFrame : public CViewContainer {
   public:
@@ -97,14 +115,16 @@ class CFrame : public CViewContainer {
 
     // Adds a frame rectangle to the area the next paint redraws.
     void invalidateFrameRect(const CRect& rect);
-    CRect getDamage() const { return damage_; }
+    // The bounding box of the damage; the rectangles themselves in getDamageRegion.
+    CRect getDamage() const { return damage_.bounds(); }
+    const DamageRegion& getDamageRegion() const { return damage_; }
     // [frame thread] Draws the damaged area into the frame image; the window (if
     // any) is updated by the frame's thread afterwards.
     void paintDamage();
     // Draws the whole frame into its image now.
     void renderAll();
-    // Painted area not yet copied to the window; taking it clears it.
-    CRect takePaintedArea();
+    // Painted rectangles not yet copied to the window; taking them clears them.
+    std::vector<CRect> takePaintedAreas();
     // The frame-sized ARGB32 image every paint goes through.
     cairo_surface_t* getImage() const { return image_; }
 
@@ -155,8 +175,8 @@ class CFrame : public CViewContainer {
     std::recursive_timed_mutex viewLock_;
     std::unique_ptr<FrameWindow> window_;
     cairo_surface_t* image_ = nullptr;
-    CRect damage_;
-    CRect painted_;  // painted into image_, not yet copied to the window
+    DamageRegion damage_;
+    DamageRegion painted_;  // painted into image_, not yet copied to the window
     CView* focusView_ = nullptr;
     CView* modalView_ = nullptr;
     CView* capturedView_ = nullptr;

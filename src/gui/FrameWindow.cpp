@@ -658,13 +658,14 @@ void FrameWindow::paintWindow() {
     if (!mapped_ || !parentMapped_ || fullyObscured_) return;
     frame_.paintDamage();
     // Also what another thread painted into the image (a headless render).
-    const CRect damage = frame_.takePaintedArea();
-    if (damage.isEmpty()) return;
+    const std::vector<CRect> damage = frame_.takePaintedAreas();
+    if (damage.empty()) return;
     cairo_surface_t* image = frame_.getImage();
     if (image == nullptr) return;
     if (windowGC_ != nullptr) {
-        putImageArea(asDisplay(display_), window_, static_cast<GC>(windowGC_),
-                     *static_cast<XWindowAttributes*>(windowAttributes_), image, damage);
+        for (const CRect& area : damage)
+            putImageArea(asDisplay(display_), window_, static_cast<GC>(windowGC_),
+                         *static_cast<XWindowAttributes*>(windowAttributes_), image, area);
         return;
     }
     auto* target = static_cast<cairo_surface_t*>(windowSurface_);
@@ -672,7 +673,8 @@ void FrameWindow::paintWindow() {
     cairo_t* cr = cairo_create(target);
     cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
     cairo_set_source_surface(cr, image, 0, 0);
-    cairo_rectangle(cr, damage.left, damage.top, damage.width(), damage.height());
+    for (const CRect& area : damage)
+        cairo_rectangle(cr, area.left, area.top, area.width(), area.height());
     cairo_fill(cr);
     cairo_destroy(cr);
     cairo_surface_flush(target);

@@ -106,6 +106,37 @@ TEST(ViewTreeHitTest, NestedContainersHandLocalPoints) {
     EXPECT_EQ(inner->lastPoint, CPoint(70, 65));  // the box's coordinates
 }
 
+TEST(FrameDamage, TwoSmallViewsFarApartRepaintOnlyThemselves) {
+    HeadlessFrame f;
+    ProbeView* topLeft = f.add(CRect(0, 0, 10, 10));
+    ProbeView* middle = f.add(CRect(40, 30, 60, 50));
+    ProbeView* bottomRight = f.add(CRect(90, 70, 100, 80));
+    f.frame->renderAll();
+    const int middleDraws = middle->draws;
+    const int cornerDraws = topLeft->draws;
+    topLeft->invalid();
+    bottomRight->invalid();
+    EXPECT_EQ(f.frame->getDamageRegion().rectangles().size(), 2u);
+    EXPECT_EQ(f.frame->getDamage(), CRect(0, 0, 100, 80));  // the bounding box
+    f.frame->paintDamage();
+    EXPECT_EQ(middle->draws, middleDraws);
+    EXPECT_EQ(topLeft->draws, cornerDraws + 1);
+    EXPECT_EQ(bottomRight->draws, cornerDraws + 1);
+    EXPECT_TRUE(f.frame->getDamageRegion().isEmpty());
+}
+
+TEST(FrameDamage, RegionMergesNeighboursAndStaysShort) {
+    DamageRegion region;
+    region.add(CRect(0, 0, 10, 10));
+    region.add(CRect(10, 0, 20, 10));  // side by side: one rectangle
+    EXPECT_EQ(region.rectangles(), std::vector<CRect>{CRect(0, 0, 20, 10)});
+    region.add(CRect(5, 5, 15, 15));  // overlapping: merged as well
+    EXPECT_EQ(region.rectangles(), std::vector<CRect>{CRect(0, 0, 20, 15)});
+    for (int i = 0; i < 20; ++i) region.add(CRect(i * 50, 500, i * 50 + 5, 505));
+    EXPECT_LE(region.rectangles().size(), DamageRegion::kMaxRectangles);
+    EXPECT_EQ(region.bounds(), CRect(0, 0, 955, 505));
+}
+
 TEST(FrameMouseCapture, PressAnsweringHandledGetsMovesAndReleaseWherever) {
     HeadlessFrame f;
     ProbeView* a = f.add(CRect(0, 0, 20, 20));
