@@ -722,6 +722,13 @@ void FrameWindow::handleEvent(void* xevent) {
                 lastPressTime_ = time;
                 lastPressPoint_ = where;
             }
+            // A press is the user turning to the editor: keys typed now (arrows on
+            // a knob) must come here, not to whatever window had the focus.
+            if (!haveFocus_) {
+                focusRequest_ = 1;
+                applyFocusRequest();
+                focusTakenByPress_ = true;
+            }
             frame_.platformMouseDown(where, buttons);
             break;
         }
@@ -760,7 +767,16 @@ void FrameWindow::handleEvent(void* xevent) {
             break;
         }
         case LeaveNotify:
-            if (live_ && event.xcrossing.mode == NotifyNormal) frame_.platformMouseExited();
+            if (live_ && event.xcrossing.mode == NotifyNormal) {
+                frame_.platformMouseExited();
+                // The focus a press took goes back once the pointer leaves, unless
+                // the user is still typing into an edit box or still dragging.
+                if (focusTakenByPress_ && haveFocus_ && heldButtons(event.xcrossing.state) == 0 &&
+                    frame_.getActiveTextEdit() == nullptr) {
+                    focusRequest_ = 2;
+                    applyFocusRequest();
+                }
+            }
             break;
         case KeyPress:
         case KeyRelease: {
@@ -784,6 +800,7 @@ void FrameWindow::handleEvent(void* xevent) {
             if (event.xfocus.detail == NotifyInferior || event.xfocus.detail == NotifyPointer)
                 break;
             haveFocus_ = false;
+            focusTakenByPress_ = false;
             if (live_) frame_.platformFocusLost();
             break;
         default:
@@ -817,6 +834,7 @@ void FrameWindow::applyFocusRequest() {
         }
         haveFocus_ = false;
         savedFocus_ = 0;
+        focusTakenByPress_ = false;
     }
     XFlush(display);
 }

@@ -114,6 +114,7 @@ class FrameWindow {
     bool fullyObscured_ = false;  // nothing of the window can be seen
     unsigned long parent_ = 0;
     bool haveFocus_ = false;
+    bool focusTakenByPress_ = false;  // given back when the pointer leaves
     unsigned long savedFocus_ = 0;
     std::chrono::steady_clock::time_point nextTick_;
     long lastPressTime_ = 0;

@@ -217,6 +217,31 @@ TEST(X11Frame, TextEditTakesTheKeyboardAndGivesItBack) {
     EXPECT_TRUE(waitFor([&] { return focusedWindow(host.display()) == before; }));
 }
 
+TEST(X11Frame, PressTakesTheKeyboardAndLeavingGivesItBack) {
+    HostWindow host;
+    TQ_SKIP_WITHOUT_X(host);
+    // Another top-level window (at the screen's corner, over the host's) has the
+    // keyboard, as the host's main window would.
+    HostWindow other(60, 60);
+    ASSERT_TRUE(other.ok());
+    XSetInputFocus(host.display(), other.window(), RevertToParent, CurrentTime);
+    XSync(host.display(), False);
+    LiveFrame f(host);
+    auto* probe = f.add(new ProbeView(CRect(100, 100, 250, 190)));
+    probe->keyAnswer = kKeyHandled;
+    f.locked([&] { return f.frame->setFocusView(probe); });
+    host.click(f.frame->getWindowId(), 150, 150);
+    ASSERT_TRUE(waitFor([&] { return focusedWindow(host.display()) == f.frame->getWindowId(); }));
+    host.typeKey(XK_Up);
+    const std::string up = "key " + std::to_string(vst::VKEY_UP) + " 0";
+    EXPECT_TRUE(f.waitLocked([&] {
+        return std::find(probe->events.begin(), probe->events.end(), up) != probe->events.end();
+    }));
+    // Out of the editor (still over the host's window): the keyboard goes back.
+    host.moveTo(host.window(), 500, 400);
+    EXPECT_TRUE(waitFor([&] { return focusedWindow(host.display()) == other.window(); }));
+}
+
 TEST(X11Frame, TextEditEscapeCancels) {
     HostWindow host;
     TQ_SKIP_WITHOUT_X(host);
