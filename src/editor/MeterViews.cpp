@@ -119,12 +119,25 @@ void CLevelMeter::setValues(std::uint32_t tick, float peakL, float peakR, float 
 
 void CLevelMeter::setMeterMode(int mode) {
     mode_ = std::clamp(mode, static_cast<int>(kMeterPeak), static_cast<int>(kMeterK20));
+    wholeRedrawPending_ = true;
     setDirty(true);
 }
 
 void CLevelMeter::reset() {
     for (Channel& channel : channels_) channel.peak = channel.rms = channel.hold = kResetDb;
+    wholeRedrawPending_ = true;
     setDirty(true);
+}
+
+void CLevelMeter::invalid() {
+    if (wholeRedrawPending_) {
+        wholeRedrawPending_ = false;
+        CControl::invalid();
+        return;
+    }
+    setDirty(false);
+    invalidRect(CRect(layout_.leftBar, kBarTop, layout_.leftBar + kBarWidth, kBarBottom));
+    invalidRect(CRect(layout_.rightBar, kBarTop, layout_.rightBar + kBarWidth, kBarBottom));
 }
 
 void CLevelMeter::holdAndFall() {
@@ -238,12 +251,26 @@ void CMeterGR::setValues(std::uint32_t tick, float gainL, float gainR) {
 
 void CMeterGR::setZoom(bool zoom) {
     zoom_ = zoom;
+    wholeRedrawPending_ = true;
     setDirty(true);
 }
 
 void CMeterGR::reset() {
     for (Channel& channel : channels_) channel.attenuation = channel.hold = 0.0f;
+    wholeRedrawPending_ = true;
     setDirty(true);
+}
+
+void CMeterGR::invalid() {
+    if (wholeRedrawPending_) {
+        wholeRedrawPending_ = false;
+        CControl::invalid();
+        return;
+    }
+    setDirty(false);
+    const CCoord bottom = kGrBarTop + kGrMaxBar;
+    invalidRect(CRect(kGrLeftBar, kGrBarTop, kGrLeftBar + kGrBarWidth, bottom));
+    invalidRect(CRect(kGrRightBar, kGrBarTop, kGrRightBar + kGrBarWidth, bottom));
 }
 
 void CMeterGR::holdAndRise() {

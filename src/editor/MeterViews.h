@@ -38,6 +38,9 @@ class CLevelMeter : public VSTGUI::CControl {
     // What the bar of `channel` (0 left, 1 right) shows, in dB, as of the last draw.
     float getHoldDb(int channel) const { return channels_[channelIndex(channel)].hold; }
 
+    // New values repaint only the two bar columns (the scale between them does
+    // not change); a new mode, a reset or the first draw repaint it all.
+    void invalid() override;
     void draw(VSTGUI::CDrawContext* context) override;
     VSTGUI::CMouseEventResult onMouseDown(VSTGUI::CPoint& where,
                                           const VSTGUI::CButtonState& buttons) override;
@@ -77,6 +80,7 @@ class CLevelMeter : public VSTGUI::CControl {
     void drawKBar(VSTGUI::CDrawContext* context, VSTGUI::CCoord left, const Channel& channel);
     VSTGUI::CBitmap* scaleForMode() const;
 
+    bool wholeRedrawPending_ = true;
     Layout layout_;
     VSTGUI::SharedPointer<VSTGUI::CBitmap> unlitPeak_;
     VSTGUI::SharedPointer<VSTGUI::CBitmap> litPeak_;
@@ -128,6 +132,9 @@ class CMeterGR : public VSTGUI::CControl {
     void reset();
     float getHoldDb(int channel) const { return channels_[channel == 1 ? 1 : 0].hold; }
 
+    // New values repaint only the two bar columns; zoom, reset and the first
+    // draw repaint the scale too.
+    void invalid() override;
     void draw(VSTGUI::CDrawContext* context) override;
     VSTGUI::CMouseEventResult onMouseDown(VSTGUI::CPoint& where,
                                           const VSTGUI::CButtonState& buttons) override;
@@ -149,6 +156,7 @@ class CMeterGR : public VSTGUI::CControl {
     std::array<Channel, 2> channels_;
     std::uint32_t currentTime_ = 0;
     std::uint32_t previousDrawTime_ = 0;
+    bool wholeRedrawPending_ = true;
     bool timed_ = false;
     bool zoom_ = false;
 };

@@ -68,6 +68,32 @@ std::string nameKey(const char* name) {
     return key;
 }
 
+// Marks decoded images without a single translucent pixel: those are copied
+// (SOURCE) instead of blended (OVER), which gives the same pixels at a fraction
+// of the cost; the meters redraw such strips many times a second.
+const cairo_user_data_key_t kOpaqueImage{};
+
+bool everyPixelOpaque(cairo_surface_t* image) {
+    if (cairo_image_surface_get_format(image) == CAIRO_FORMAT_RGB24) return true;
+    if (cairo_image_surface_get_format(image) != CAIRO_FORMAT_ARGB32) return false;
+    cairo_surface_flush(image);
+    const int width = cairo_image_surface_get_width(image);
+    const int height = cairo_image_surface_get_height(image);
+    const int stride = cairo_image_surface_get_stride(image);
+    const unsigned char* data = cairo_image_surface_get_data(image);
+    for (int y = 0; y < height; ++y) {
+        const auto* row = reinterpret_cast<const std::uint32_t*>(data + y * stride);
+        for (int x = 0; x < width; ++x) {
+            if ((row[x] >> 24) != 0xFF) return false;
+        }
+    }
+    return true;
+}
+
+bool isOpaqueImage(cairo_surface_t* image) {
+    return cairo_surface_get_user_data(image, &kOpaqueImage) != nullptr;
+}
+
 cairo_status_t readFromStream(void* closure, unsigned char* data, unsigned int length) {
     auto* stream = static_cast<ResourceStream*>(closure);
     return stream->read(data, length) ? CAIRO_STATUS_SUCCESS : CAIRO_STATUS_READ_ERROR;
@@ -173,6 +199,10 @@ void CBitmap::decode(ResourceBytes bytes) {
         cairo_surface_destroy(image);
         return;
     }
+    if (everyPixelOpaque(image)) {
+        // Any non-null pointer marks it; nothing to free.
+        cairo_surface_set_user_data(image, &kOpaqueImage, image, nullptr);
+    }
     image_ = image;
     width_ = cairo_image_surface_get_width(image);
     height_ = cairo_image_surface_get_height(image);
@@ -185,10 +215,20 @@ void CBitmap::draw(CDrawContext* context, const CRect& destination, const CPoint
     CRect d = destination;
     const CPoint o = context->getOffset();
     d.offset(o.h, o.v);
-    cairo_save(cr);
     // Pixels outside the image are transparent (EXTEND_NONE): a source rectangle
     // that runs past the strip draws nothing there instead of reading beyond it.
-    cairo_set_source_surface(cr, image_, d.left - offset.h, d.top - offset.v);
+    const CCoord imageLeft = d.left - offset.h;
+    const CCoord imageTop = d.top - offset.v;
+    const bool opaque = isOpaqueImage(image_);
+    if (opaque) {
+        // Copied, not blended: only where the image is, or the copy would clear
+        // what lies beyond its edge.
+        d.bound(CRect(imageLeft, imageTop, imageLeft + width_, imageTop + height_));
+        if (d.isEmpty()) return;
+    }
+    cairo_save(cr);
+    if (opaque) cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(cr, image_, imageLeft, imageTop);
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
     cairo_rectangle(cr, d.left, d.top, d.width(), d.height());
     cairo_fill(cr);

@@ -24,9 +24,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The per-user store of the plug-in under test: never the user's own, also when
+// the binary is run by hand outside ctest.
 fs::path storeRoot() {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    return fs::path(config != nullptr ? config : "/tmp") / "Tarvel" / "Tarvelquolt";
+    if (std::getenv("XDG_CONFIG_HOME") == nullptr) {
+        setenv("XDG_CONFIG_HOME", TQ_BINARY_DIR "/test-config-editor", 1);
+    }
+    return fs::path(std::getenv("XDG_CONFIG_HOME")) / "Tarvel" / "Tarvelquolt";
 }
 
 // Every test starts and ends without stored defaults, memories or preferences, so

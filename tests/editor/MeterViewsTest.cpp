@@ -490,3 +490,32 @@ TEST_F(ReadoutTest, AttenuationReadoutKeepsTheDeepestValue) {
 }
 
 }  // namespace
+
+// New values repaint only the bar columns; the scale between them is left alone
+// until the mode changes. What is painted stays the same as a whole repaint.
+TEST_F(LevelMeterTest, NewValuesDamageOnlyTheBarColumns) {
+    CMeterIn* meter = makeIn();
+    meter->setValues(980, 0.1f, 0.1f, 0.0f, 0.0f);  // the first paint is whole
+    editor_.idle();
+    meter->setValues(1000, 1.0f, 0.5f, 0.0f, 0.0f);
+    editor_.frame()->invalidateDirtyViews();
+    const std::vector<CRect> bars = editor_.frame()->getDamageRegion().rectangles();
+    ASSERT_EQ(bars.size(), 2u);
+    for (const CRect& r : bars) {
+        EXPECT_TRUE(r.left == kInLeftBar || r.left == kInRightBar) << r.left;
+        EXPECT_EQ(r.width(), 15);
+        EXPECT_EQ(r.top, 42);
+        EXPECT_EQ(r.bottom, 402);
+    }
+    editor_.idle();
+    expectPeakBar(kInLeftBar, 288);
+    expectPeakBar(kInRightBar, 252);
+
+    meter->setMeterMode(kMeterK20);
+    editor_.frame()->invalidateDirtyViews();
+    EXPECT_EQ(editor_.frame()->getDamage(), kMeterInRect);
+    editor_.idle();
+    EXPECT_EQ(mismatches(editor_.frame()->getImage(), CRect(165, 38, 191, 405), editor_.art(131),
+                         CPoint(1, 0)),
+              0);
+}

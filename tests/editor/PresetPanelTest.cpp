@@ -37,8 +37,11 @@ EditorFactory editorFactory() {
 class PresetPanel : public ::testing::Test {
   protected:
     void SetUp() override {
-        const char* config = std::getenv("XDG_CONFIG_HOME");
-        root_ = fs::path(config != nullptr ? config : "/tmp") / "Tarvel";
+        // Never the user's own store, also when the binary is run by hand.
+        if (std::getenv("XDG_CONFIG_HOME") == nullptr) {
+            setenv("XDG_CONFIG_HOME", TQ_BINARY_DIR "/test-config-editor", 1);
+        }
+        root_ = fs::path(std::getenv("XDG_CONFIG_HOME")) / "Tarvel";
         fs::remove_all(root_);
     }
     void TearDown() override { fs::remove_all(root_); }

@@ -246,6 +246,28 @@ TEST(BitmapDrawing, SourceBeyondTheStripDrawsNothingThere) {
     EXPECT_EQ(alpha(c.image, 0, 7), 0u);
 }
 
+TEST(BitmapDrawing, OpaqueImagesAreCopiedOnlyWhereTheyAreAndInsideTheClip) {
+    FakeResources resources;
+    resources.add(204, threeFrameStrip());  // every pixel opaque: drawn by copying
+    CBitmap bitmap(204);
+    Canvas c(40, 40, 0xFF808080u);
+    // Half past the end of the strip: what lies beyond keeps the canvas.
+    bitmap.draw(&c.context, CRect(0, 0, 4, 8), CPoint(0, 8));
+    EXPECT_EQ(rgb(c.image, 0, 0), 0x0000FFu);
+    EXPECT_EQ(rgb(c.image, 3, 3), 0x0000FFu);
+    EXPECT_EQ(alpha(c.image, 0, 5), 255u);
+    EXPECT_EQ(rgb(c.image, 0, 5), 0x808080u);
+    // Left of and above the image likewise.
+    bitmap.draw(&c.context, CRect(10, 10, 16, 16), CPoint(-2, -2));
+    EXPECT_EQ(rgb(c.image, 10, 10), 0x808080u);
+    EXPECT_EQ(rgb(c.image, 12, 12), 0xFF0000u);
+    // The context's clip still limits the copy.
+    c.context.setClipRect(CRect(20, 20, 22, 40));
+    bitmap.draw(&c.context, CRect(20, 20, 24, 24), CPoint(0, 4));
+    EXPECT_EQ(rgb(c.image, 21, 21), 0x00FF00u);
+    EXPECT_EQ(rgb(c.image, 22, 21), 0x808080u);
+}
+
 TEST(BitmapBadInput, MissingOrCorruptResourcesHaveNoSizeAndDrawNothing) {
     FakeResources resources;
     std::vector<unsigned char> png = threeFrameStrip();
