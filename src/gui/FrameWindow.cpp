@@ -3,13 +3,15 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
-#include <cairo-xlib.h>
+#include <cairo.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -196,7 +198,7 @@ CButtonState heldButtons(unsigned int state) {
 
 // Visuals whose pixels are cairo's ARGB32 words: 24- or 32-bit TrueColor with
 // red, green and blue in bits 23..16, 15..8, 7..0. Those get the image with a
-// plain XPutImage; anything else goes through cairo's Xlib backend.
+// plain XPutImage as it is; any other visual gets it converted first.
 bool isDirectVisual(const XWindowAttributes& attributes) {
     const Visual* v = attributes.visual;
     return v != nullptr && v->c_class == TrueColor &&
@@ -204,23 +206,175 @@ bool isDirectVisual(const XWindowAttributes& attributes) {
            v->green_mask == 0x00FF00 && v->blue_mask == 0x0000FF;
 }
 
-// Copies `area` of `image` to the same place of `window`.
+// Visuals whose pixels the toolkit can compute from the colour masks alone.
+// Below 15 bits (3-3-2 TrueColor) the picture would be too coarse to use;
+// PseudoColor and the grey classes would need a palette.
+bool isMaskVisual(const Visual* visual, int depth) {
+    return visual != nullptr && (visual->c_class == TrueColor || visual->c_class == DirectColor) &&
+           depth >= 15 && visual->red_mask != 0 && visual->green_mask != 0 &&
+           visual->blue_mask != 0;
+}
+
+// A TrueColor visual of `screen` for a window whose parent's visual is not a
+// mask visual; 24 bits first, whose pixels need no conversion.
+bool findMaskVisual(Display* display, int screen, XVisualInfo* found) {
+    for (const int depth : {24, 32, 16, 15})
+        if (XMatchVisualInfo(display, screen, depth, TrueColor, found) != 0 &&
+            isMaskVisual(found->visual, found->depth))
+            return true;
+    return false;
+}
+
+// What a window made with the choice below needs in XCreateWindow.
+struct VisualChoice {
+    Visual* visual = nullptr;  // nullptr: CopyFromParent
+    int depth = CopyFromParent;
+    Colormap colormap = 0;  // created for `visual`; the window's owner frees it
+};
+
+// Picks the visual for a window under a parent of `parentVisual`: the
+// parent's own when the toolkit can fill it, else a TrueColor visual of the
+// screen with a colormap of its own. False (with one line on stderr) when the
+// screen has none.
+bool chooseVisual(Display* display, int screen, const Visual* parentVisual, int parentDepth,
+                  VisualChoice* choice) {
+    *choice = VisualChoice{};
+    if (isMaskVisual(parentVisual, parentDepth)) return true;
+    XVisualInfo info{};
+    if (!findMaskVisual(display, screen, &info)) {
+        std::fprintf(stderr,
+                     "Tarvel Quolt: the X screen has no TrueColor visual of 15 bits or more; "
+                     "the editor window stays closed\n");
+        return false;
+    }
+    choice->visual = info.visual;
+    choice->depth = info.depth;
+    choice->colormap =
+        XCreateColormap(display, RootWindow(display, screen), info.visual, AllocNone);
+    return true;
+}
+
+// Lets XCreateWindow use `choice`: a visual other than the parent's needs its
+// own colormap and a border pixel, or the server refuses the window.
+unsigned long applyVisualChoice(const VisualChoice& choice, XSetWindowAttributes* attributes) {
+    if (choice.visual == nullptr) return 0;
+    attributes->colormap = choice.colormap;
+    attributes->border_pixel = 0;
+    return CWColormap | CWBorderPixel;
+}
+
+bool isLittleEndianHost() {
+    const std::uint32_t probe = 1;
+    return *reinterpret_cast<const unsigned char*>(&probe) == 1;
+}
+
+}  // namespace
+
+// The frame's ARGB32 words to the pixels of a visual that is not ARGB32: each
+// 8-bit channel has a table of the bits it sets in a pixel, built once per
+// window from the visual's masks, so any TrueColor or DirectColor layout
+// (5-6-5, 5-5-5, BGR, 10 bits a channel) is one lookup and two ORs a pixel.
+struct PixelConverter {
+    explicit PixelConverter(const Visual& visual) {
+        fillTable(red, visual.red_mask);
+        fillTable(green, visual.green_mask);
+        fillTable(blue, visual.blue_mask);
+    }
+    std::uint32_t pixel(std::uint32_t argb) const {
+        return red[(argb >> 16) & 0xFF] | green[(argb >> 8) & 0xFF] | blue[argb & 0xFF];
+    }
+    std::uint32_t red[256];
+    std::uint32_t green[256];
+    std::uint32_t blue[256];
+    // Converted pixels on their way to XPutImage; kept to spare an allocation a paint.
+    std::vector<std::uint32_t> scratch;
+
+  private:
+    static void fillTable(std::uint32_t (&table)[256], unsigned long mask) {
+        const int shift = mask != 0 ? std::countr_zero(mask) : 0;
+        const int bits = std::popcount(mask);
+        for (std::uint32_t v = 0; v < 256; ++v) {
+            std::uint32_t value = 0;
+            if (bits <= 8) {
+                // The top bits of the channel, as a truncating 8-to-n conversion does.
+                value = v >> (8 - bits);
+            } else {
+                // Wider channels: full scale stays full scale.
+                const std::uint32_t top = (1u << bits) - 1;
+                value = (v * top + 127) / 255;
+            }
+            table[v] =
+                static_cast<std::uint32_t>((static_cast<unsigned long>(value) << shift) & mask);
+        }
+    }
+};
+
+namespace {
+
+// Copies `area` of `image` to the same place of `window`: the image's own
+// memory on an ARGB32 visual (`pixels` nullptr), else converted pixels.
 void putImageArea(Display* display, Window window, GC gc, const XWindowAttributes& attributes,
-                  cairo_surface_t* image, const CRect& area) {
+                  PixelConverter* pixels, cairo_surface_t* image, const CRect& wanted) {
     cairo_surface_flush(image);
     const int width = cairo_image_surface_get_width(image);
     const int height = cairo_image_surface_get_height(image);
-    XImage* ximage = XCreateImage(
-        display, attributes.visual, static_cast<unsigned>(attributes.depth), ZPixmap, 0,
-        reinterpret_cast<char*>(cairo_image_surface_get_data(image)), static_cast<unsigned>(width),
-        static_cast<unsigned>(height), 32, cairo_image_surface_get_stride(image));
+    const CRect area(std::max<CCoord>(0, wanted.left), std::max<CCoord>(0, wanted.top),
+                     std::min<CCoord>(width, wanted.right),
+                     std::min<CCoord>(height, wanted.bottom));
+    if (area.width() <= 0 || area.height() <= 0) return;
+    const int stride = cairo_image_surface_get_stride(image);
+    unsigned char* data = cairo_image_surface_get_data(image);
+    // cairo's words are in this machine's byte order, and so are the converted
+    // pixels; Xlib swaps if the server's differs.
+    const int byteOrder = isLittleEndianHost() ? LSBFirst : MSBFirst;
+    if (pixels == nullptr) {
+        XImage* ximage =
+            XCreateImage(display, attributes.visual, static_cast<unsigned>(attributes.depth),
+                         ZPixmap, 0, reinterpret_cast<char*>(data), static_cast<unsigned>(width),
+                         static_cast<unsigned>(height), 32, stride);
+        if (ximage == nullptr) return;
+        ximage->byte_order = byteOrder;
+        XPutImage(display, window, gc, ximage, area.left, area.top, area.left, area.top,
+                  static_cast<unsigned>(area.width()), static_cast<unsigned>(area.height()));
+        ximage->data = nullptr;  // cairo's memory
+        XDestroyImage(ximage);
+        return;
+    }
+    // Only the area is converted: an image of its size, laid out as Xlib
+    // wants it for this depth (bits per pixel and row length).
+    const int w = area.width();
+    const int h = area.height();
+    XImage* ximage =
+        XCreateImage(display, attributes.visual, static_cast<unsigned>(attributes.depth), ZPixmap,
+                     0, nullptr, static_cast<unsigned>(w), static_cast<unsigned>(h), 32, 0);
     if (ximage == nullptr) return;
-    // cairo's words are in this machine's byte order; Xlib swaps if the server's differs.
-    const std::uint32_t probe = 1;
-    ximage->byte_order = *reinterpret_cast<const unsigned char*>(&probe) == 1 ? LSBFirst : MSBFirst;
-    XPutImage(display, window, gc, ximage, area.left, area.top, area.left, area.top,
-              static_cast<unsigned>(area.width()), static_cast<unsigned>(area.height()));
-    ximage->data = nullptr;  // cairo's memory
+    ximage->byte_order = byteOrder;
+    const std::size_t bytes = static_cast<std::size_t>(ximage->bytes_per_line) * h;
+    pixels->scratch.resize((bytes + 3) / 4);
+    auto* out = reinterpret_cast<unsigned char*>(pixels->scratch.data());
+    ximage->data = reinterpret_cast<char*>(out);
+    for (int y = 0; y < h; ++y) {
+        const auto* row =
+            reinterpret_cast<const std::uint32_t*>(data + (area.top + y) * stride) + area.left;
+        unsigned char* line = out + static_cast<std::size_t>(y) * ximage->bytes_per_line;
+        if (ximage->bits_per_pixel == 16) {
+            for (int x = 0; x < w; ++x) {
+                const auto value = static_cast<std::uint16_t>(pixels->pixel(row[x]));
+                std::memcpy(line + 2 * x, &value, 2);
+            }
+        } else if (ximage->bits_per_pixel == 32) {
+            for (int x = 0; x < w; ++x) {
+                const std::uint32_t value = pixels->pixel(row[x]);
+                std::memcpy(line + 4 * x, &value, 4);
+            }
+        } else {
+            // Packed 24-bit pixels and other rare layouts: Xlib places them.
+            for (int x = 0; x < w; ++x) XPutPixel(ximage, x, y, pixels->pixel(row[x]));
+        }
+    }
+    XPutImage(display, window, gc, ximage, 0, 0, area.left, area.top, static_cast<unsigned>(w),
+              static_cast<unsigned>(h));
+    ximage->data = nullptr;  // the scratch buffer
     XDestroyImage(ximage);
 }
 
@@ -406,9 +560,7 @@ void FrameWindow::releaseInputFocus() {
     }
 }
 
-bool isThreadOfFrame(const CFrame* frame) {
-    return frame != nullptr && frameOfThisThread == frame;
-}
+bool isThreadOfFrame(const CFrame* frame) { return frame != nullptr && frameOfThisThread == frame; }
 
 void joinEndedFrameThreads() {
     if (frameOfThisThread != nullptr) return;  // a frame's thread cannot wait for itself
@@ -481,14 +633,23 @@ bool FrameWindow::createWindow(unsigned long parent, CCoord width, CCoord height
         takeFailure(display))
         return false;
 
+    // The frame's picture needs a visual with colour masks; the host's window
+    // may have another (an 8-bit PseudoColor screen).
+    VisualChoice choice;
+    if (!chooseVisual(display, XScreenNumberOfScreen(parentAttributes.screen),
+                      parentAttributes.visual, parentAttributes.depth, &choice))
+        return false;
+    windowColormap_ = choice.colormap;
     XSetWindowAttributes attributes{};
     attributes.background_pixmap = None;
     attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
                             EnterWindowMask | LeaveWindowMask | KeyPressMask | KeyReleaseMask |
                             FocusChangeMask | StructureNotifyMask | VisibilityChangeMask;
-    const Window window = XCreateWindow(
-        display, parent, 0, 0, static_cast<unsigned>(width_), static_cast<unsigned>(height_), 0,
-        CopyFromParent, InputOutput, CopyFromParent, CWBackPixmap | CWEventMask, &attributes);
+    const unsigned long visualMask = applyVisualChoice(choice, &attributes);
+    const Window window =
+        XCreateWindow(display, parent, 0, 0, static_cast<unsigned>(width_),
+                      static_cast<unsigned>(height_), 0, choice.depth, InputOutput, choice.visual,
+                      CWBackPixmap | CWEventMask | visualMask, &attributes);
     XSync(display, False);
     if (window == 0 || takeFailure(display)) return false;
     window_ = window;
@@ -505,11 +666,8 @@ bool FrameWindow::createWindow(unsigned long parent, CCoord width, CCoord height
     auto* own = new XWindowAttributes{};
     windowAttributes_ = own;
     if (XGetWindowAttributes(display, window, own) == 0 || takeFailure(display)) return false;
-    if (isDirectVisual(*own)) {
-        windowGC_ = XCreateGC(display, window, 0, nullptr);
-    } else {
-        windowSurface_ = cairo_xlib_surface_create(display, window, own->visual, width_, height_);
-    }
+    windowGC_ = XCreateGC(display, window, 0, nullptr);
+    if (!isDirectVisual(*own)) windowPixels_ = std::make_unique<PixelConverter>(*own->visual);
     windowId_ = window;
     return true;
 }
@@ -524,11 +682,11 @@ void FrameWindow::destroyWindow() {
         unregisterDisplay(display);
 #if defined(__SANITIZE_ADDRESS__)
         __lsan_ignore_object(display);
-        if (windowSurface_ != nullptr) __lsan_ignore_object(windowSurface_);
         if (windowGC_ != nullptr) __lsan_ignore_object(windowGC_);
 #endif
-        windowSurface_ = nullptr;
         windowGC_ = nullptr;
+        windowPixels_.reset();
+        windowColormap_ = 0;  // went with the server
         delete static_cast<XWindowAttributes*>(windowAttributes_);
         windowAttributes_ = nullptr;
         window_ = 0;
@@ -536,10 +694,7 @@ void FrameWindow::destroyWindow() {
         display_ = nullptr;
         return;
     }
-    if (windowSurface_ != nullptr) {
-        cairo_surface_destroy(static_cast<cairo_surface_t*>(windowSurface_));
-        windowSurface_ = nullptr;
-    }
+    windowPixels_.reset();
     delete static_cast<XWindowAttributes*>(windowAttributes_);
     windowAttributes_ = nullptr;
     if (display == nullptr) return;
@@ -551,12 +706,14 @@ void FrameWindow::destroyWindow() {
             applyFocusRequest();
         }
         if (window_ != 0) XDestroyWindow(display, window_);
+        if (windowColormap_ != 0) XFreeColormap(display, windowColormap_);
         XSync(display, False);
     }
     window_ = 0;
     windowId_ = 0;
-    // cairo's per-connection data goes with the connection (cairo hooks
-    // XCloseDisplay); library-wide state of cairo and fontconfig stays alone.
+    windowColormap_ = 0;
+    // Nothing but Xlib knows this connection (no cairo-xlib surface ever made
+    // on it), so closing it swaps no process-wide error handler.
     XCloseDisplay(display);
     unregisterDisplay(display);
     display_ = nullptr;
@@ -620,8 +777,9 @@ void FrameWindow::runLoop(PopupClient* modalClient) {
                 PopupClient* client = popup_;
                 popup_ = nullptr;
                 popupWindow_ = 0;
-                popupSurface_ = nullptr;  // left behind with the dead connection
-                popupGC_ = nullptr;
+                popupGC_ = nullptr;  // left behind with the dead connection
+                popupColormap_ = 0;
+                popupPixels_.reset();
                 delete static_cast<XWindowAttributes*>(popupAttributes_);
                 popupAttributes_ = nullptr;
                 client->popupClosed();
@@ -662,22 +820,11 @@ void FrameWindow::paintWindow() {
     if (damage.empty()) return;
     cairo_surface_t* image = frame_.getImage();
     if (image == nullptr) return;
-    if (windowGC_ != nullptr) {
-        for (const CRect& area : damage)
-            putImageArea(asDisplay(display_), window_, static_cast<GC>(windowGC_),
-                         *static_cast<XWindowAttributes*>(windowAttributes_), image, area);
-        return;
-    }
-    auto* target = static_cast<cairo_surface_t*>(windowSurface_);
-    if (target == nullptr) return;
-    cairo_t* cr = cairo_create(target);
-    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-    cairo_set_source_surface(cr, image, 0, 0);
+    if (windowGC_ == nullptr) return;
     for (const CRect& area : damage)
-        cairo_rectangle(cr, area.left, area.top, area.width(), area.height());
-    cairo_fill(cr);
-    cairo_destroy(cr);
-    cairo_surface_flush(target);
+        putImageArea(asDisplay(display_), window_, static_cast<GC>(windowGC_),
+                     *static_cast<XWindowAttributes*>(windowAttributes_), windowPixels_.get(),
+                     image, area);
 }
 
 void FrameWindow::handleEvent(void* xevent) {
@@ -859,30 +1006,35 @@ bool FrameWindow::openPopup(PopupClient* client, const CPoint& whereInFrame) {
     x = std::max(0, std::min(x, screenWidth - popupWidth_));
     y = std::max(0, std::min(y, screenHeight - popupHeight_));
 
+    // The pop-up is a child of the root window: the same choice of visual as
+    // for the frame's window, against the screen's default visual.
+    VisualChoice choice;
+    if (!chooseVisual(display, screen, DefaultVisual(display, screen),
+                      DefaultDepth(display, screen), &choice))
+        return false;
     XSetWindowAttributes attributes{};
     attributes.override_redirect = True;
     attributes.background_pixmap = None;
     attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
                             KeyPressMask | StructureNotifyMask;
-    const Window popup =
-        XCreateWindow(display, root, x, y, static_cast<unsigned>(popupWidth_),
-                      static_cast<unsigned>(popupHeight_), 0, CopyFromParent, InputOutput,
-                      CopyFromParent, CWOverrideRedirect | CWBackPixmap | CWEventMask, &attributes);
+    const unsigned long visualMask = applyVisualChoice(choice, &attributes);
+    const Window popup = XCreateWindow(
+        display, root, x, y, static_cast<unsigned>(popupWidth_),
+        static_cast<unsigned>(popupHeight_), 0, choice.depth, InputOutput, choice.visual,
+        CWOverrideRedirect | CWBackPixmap | CWEventMask | visualMask, &attributes);
     XMapRaised(display, popup);
     XSync(display, False);
     if (takeFailure(display)) {
         if (popup != 0) XDestroyWindow(display, popup);
+        if (choice.colormap != 0) XFreeColormap(display, choice.colormap);
         return false;
     }
+    popupColormap_ = choice.colormap;
     auto* own = new XWindowAttributes{};
     popupAttributes_ = own;
     XGetWindowAttributes(display, popup, own);
-    if (isDirectVisual(*own)) {
-        popupGC_ = XCreateGC(display, popup, 0, nullptr);
-    } else {
-        popupSurface_ =
-            cairo_xlib_surface_create(display, popup, own->visual, popupWidth_, popupHeight_);
-    }
+    popupGC_ = XCreateGC(display, popup, 0, nullptr);
+    if (!isDirectVisual(*own)) popupPixels_ = std::make_unique<PixelConverter>(*own->visual);
     popupWindow_ = popup;
     popup_ = client;
     popupGrabbed_ = false;
@@ -914,9 +1066,7 @@ void FrameWindow::closePopup() {
     PopupClient* client = popup_;
     if (client == nullptr) return;
     popup_ = nullptr;
-    if (popupSurface_ != nullptr && display != nullptr && !isDead(display))
-        cairo_surface_destroy(static_cast<cairo_surface_t*>(popupSurface_));
-    popupSurface_ = nullptr;
+    popupPixels_.reset();
     if (popupGC_ != nullptr && display != nullptr && !isDead(display))
         XFreeGC(display, static_cast<GC>(popupGC_));
     popupGC_ = nullptr;
@@ -926,34 +1076,26 @@ void FrameWindow::closePopup() {
         XUngrabPointer(display, CurrentTime);
         XUngrabKeyboard(display, CurrentTime);
         if (popupWindow_ != 0) XDestroyWindow(display, popupWindow_);
+        if (popupColormap_ != 0) XFreeColormap(display, popupColormap_);
         XFlush(display);
     }
     popupWindow_ = 0;
+    popupColormap_ = 0;
     popupGrabbed_ = false;
     client->popupClosed();
 }
 
 void FrameWindow::paintPopup() {
-    if (popup_ == nullptr || (popupSurface_ == nullptr && popupGC_ == nullptr)) return;
+    if (popup_ == nullptr || popupGC_ == nullptr) return;
     cairo_surface_t* image =
         cairo_image_surface_create(CAIRO_FORMAT_ARGB32, popupWidth_, popupHeight_);
     {
         CDrawContext context(image);
         popup_->drawPopup(&context);
     }
-    if (popupGC_ != nullptr) {
-        putImageArea(asDisplay(display_), popupWindow_, static_cast<GC>(popupGC_),
-                     *static_cast<XWindowAttributes*>(popupAttributes_), image,
-                     CRect(0, 0, popupWidth_, popupHeight_));
-    } else {
-        auto* target = static_cast<cairo_surface_t*>(popupSurface_);
-        cairo_t* cr = cairo_create(target);
-        cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-        cairo_set_source_surface(cr, image, 0, 0);
-        cairo_paint(cr);
-        cairo_destroy(cr);
-        cairo_surface_flush(target);
-    }
+    putImageArea(asDisplay(display_), popupWindow_, static_cast<GC>(popupGC_),
+                 *static_cast<XWindowAttributes*>(popupAttributes_), popupPixels_.get(), image,
+                 CRect(0, 0, popupWidth_, popupHeight_));
     cairo_surface_destroy(image);
 }
 

@@ -23,6 +23,7 @@ namespace VSTGUI {
 
 class CFrame;
 class PopupClient;
+struct PixelConverter;
 
 // X key event to the toolkit's key code (character, virtual key, modifiers).
 // `keysym` is an X KeySym, `latin1` the text XLookupString produced (may be
@@ -104,9 +105,12 @@ class FrameWindow {
     // Owned by the window thread.
     void* display_ = nullptr;  // Display*
     unsigned long window_ = 0;
-    void* windowSurface_ = nullptr;     // cairo_surface_t* on the window (other visuals)
-    void* windowGC_ = nullptr;          // GC for XPutImage (ARGB-compatible visuals)
+    void* windowGC_ = nullptr;          // GC for XPutImage
     void* windowAttributes_ = nullptr;  // XWindowAttributes* of the window
+    // Converts the frame's ARGB32 words to the window's pixels; nullptr where
+    // the visual takes them as they are.
+    std::unique_ptr<PixelConverter> windowPixels_;
+    unsigned long windowColormap_ = 0;  // ours, when the window has a visual of its own
     CCoord width_ = 0;
     CCoord height_ = 0;
     bool mapped_ = false;         // our window is mapped
@@ -123,9 +127,10 @@ class FrameWindow {
 
     PopupClient* popup_ = nullptr;
     unsigned long popupWindow_ = 0;
-    void* popupSurface_ = nullptr;
     void* popupGC_ = nullptr;
     void* popupAttributes_ = nullptr;
+    std::unique_ptr<PixelConverter> popupPixels_;
+    unsigned long popupColormap_ = 0;
     CCoord popupWidth_ = 0;
     CCoord popupHeight_ = 0;
     bool popupGrabbed_ = false;

@@ -15,10 +15,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <latch>
 #include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
 using namespace VSTGUI;
 using namespace guitest;
@@ -377,15 +382,21 @@ namespace {
 
 // An X server of our own that the test can kill.
 struct PrivateServer {
-    explicit PrivateServer(const char* screen = "320x240x24") {
+    // `defaultClass` is Xvfb's -cc (the class of the default visual), nullptr for its own choice.
+    explicit PrivateServer(const char* screen = "320x240x24", const char* defaultClass = nullptr) {
         int fds[2];
         if (pipe(fds) != 0) return;
         pid = fork();
         if (pid == 0) {
             close(fds[0]);
             const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen, "-nolisten",
-                   "tcp", static_cast<char*>(nullptr));
+            if (defaultClass != nullptr) {
+                execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen, "-cc",
+                       defaultClass, "-nolisten", "tcp", static_cast<char*>(nullptr));
+            } else {
+                execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen,
+                       "-nolisten", "tcp", static_cast<char*>(nullptr));
+            }
             _exit(127);
         }
         close(fds[1]);
@@ -585,26 +596,210 @@ TEST(X11FrameBadHost, HostDestroysItsWindowBeforeClosingTheEditor) {
     EXPECT_EQ(countThreads(), threads - 1);
 }
 
-TEST(X11FrameVisuals, SixteenBitScreenGoesThroughCairosXlibBackend) {
+namespace {
+
+// A connection to a private server and a mapped window on it that stands in
+// for the host's window.
+struct ServerParent {
+    explicit ServerParent(const PrivateServer& server) {
+        display = XOpenDisplay(server.name.c_str());
+        if (display == nullptr) return;
+        parent = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 200, 200, 0, 0, 0);
+        XMapWindow(display, parent);
+        XSync(display, False);
+    }
+    ~ServerParent() {
+        if (display != nullptr) XCloseDisplay(display);
+    }
+    ServerParent(const ServerParent&) = delete;
+    ServerParent& operator=(const ServerParent&) = delete;
+    CFrame* openFrame(const PrivateServer& server, CCoord size = 100) const {
+        setFrameDisplayName(server.name.c_str());
+        auto* frame = new CFrame(CRect(0, 0, size, size), reinterpret_cast<void*>(parent), nullptr);
+        setFrameDisplayName(nullptr);
+        return frame;
+    }
+    Display* display = nullptr;
+    ::Window parent = 0;
+};
+
+ProbeView* addProbe(CFrame* frame, const CColor& color) {
+    auto* probe = new ProbeView(CRect(0, 0, 50, 50), color);
+    frame->addView(probe);
+    probe->forget();
+    return probe;
+}
+
+// The host's own X error handler, installed before any frame.
+int hostSentinelHandler(Display*, XErrorEvent*) { return 0; }
+
+}  // namespace
+
+TEST(X11FrameVisuals, SixteenBitScreenShowsTheColourIn565) {
     if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
     PrivateServer server("320x240x16");
     if (server.name.empty()) GTEST_SKIP() << "cannot start a private Xvfb";
-    Display* display = XOpenDisplay(server.name.c_str());
-    ASSERT_NE(display, nullptr);
-    ASSERT_EQ(DefaultDepth(display, DefaultScreen(display)), 16);
-    const ::Window parent =
-        XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 200, 200, 0, 0, 0);
-    XMapWindow(display, parent);
-    XSync(display, False);
-    setFrameDisplayName(server.name.c_str());
-    auto* frame = new CFrame(CRect(0, 0, 100, 100), reinterpret_cast<void*>(parent), nullptr);
-    setFrameDisplayName(nullptr);
+    ServerParent host(server);
+    ASSERT_NE(host.display, nullptr);
+    ASSERT_EQ(DefaultDepth(host.display, DefaultScreen(host.display)), 16);
+    CFrame* frame = host.openFrame(server);
     ASSERT_TRUE(frame->isWindowOpen());
-    auto* probe = new ProbeView(CRect(0, 0, 50, 50), kRedCColor);
-    frame->addView(probe);
-    probe->forget();
+    ProbeView* probe = addProbe(frame, kRedCColor);
     // Red in 5-6-5.
-    EXPECT_TRUE(pixelBecomes(display, frame->getWindowId(), 10, 10, ~0UL, 0xF800));
+    EXPECT_TRUE(pixelBecomes(host.display, frame->getWindowId(), 10, 10, ~0UL, 0xF800));
+    {
+        std::unique_lock<std::recursive_timed_mutex> lock(frame->getViewLock());
+        probe->color = CColor(0x12, 0x34, 0x56, 0xFF);
+        probe->setDirty(true);
+    }
+    // Each channel keeps its top bits: 0x12 >> 3, 0x34 >> 2, 0x56 >> 3.
+    EXPECT_TRUE(pixelBecomes(host.display, frame->getWindowId(), 10, 10, ~0UL,
+                             (0x02u << 11) | (0x0Du << 5) | 0x0Au));
+    // Outside the probe the frame's background, black.
+    EXPECT_TRUE(pixelBecomes(host.display, frame->getWindowId(), 70, 70, ~0UL, 0));
     frame->forget();
-    XCloseDisplay(display);
+}
+
+TEST(X11FrameVisuals, FifteenBitScreenShowsTheColourIn555) {
+    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
+    PrivateServer server("320x240x15");
+    if (server.name.empty()) GTEST_SKIP() << "cannot start a private Xvfb";
+    ServerParent host(server);
+    ASSERT_NE(host.display, nullptr);
+    ASSERT_EQ(DefaultDepth(host.display, DefaultScreen(host.display)), 15);
+    CFrame* frame = host.openFrame(server);
+    ASSERT_TRUE(frame->isWindowOpen());
+    addProbe(frame, CColor(0x12, 0x34, 0x56, 0xFF));
+    EXPECT_TRUE(pixelBecomes(host.display, frame->getWindowId(), 10, 10, 0x7FFF,
+                             (0x02u << 10) | (0x06u << 5) | 0x0Au));
+    frame->forget();
+}
+
+TEST(X11FrameVisuals, FramesOnManyThreadsLeaveTheHostsErrorHandlerInPlace) {
+    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
+    PrivateServer server("320x240x16");
+    if (server.name.empty()) GTEST_SKIP() << "cannot start a private Xvfb";
+    ServerParent host(server);
+    ASSERT_NE(host.display, nullptr);
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 10;
+    // A host window for each, side by side: a frame that is fully covered paints nothing.
+    ::Window parents[kThreads] = {};
+    for (int i = 0; i < kThreads; ++i) {
+        parents[i] = XCreateSimpleWindow(host.display, DefaultRootWindow(host.display), i * 80, 0,
+                                         80, 80, 0, 0, 0);
+        XMapWindow(host.display, parents[i]);
+    }
+    XSync(host.display, False);
+    const XErrorHandler before = XSetErrorHandler(hostSentinelHandler);
+    setFrameDisplayName(server.name.c_str());
+    std::atomic<int> opened{0};
+    std::atomic<int> paints{0};
+    for (int round = 0; round < kRounds; ++round) {
+        // All four open, paint and close at the same moments, as far as threads allow.
+        std::latch ready(kThreads);
+        std::latch painted(kThreads);
+        std::vector<std::thread> hosts;
+        for (int i = 0; i < kThreads; ++i) {
+            hosts.emplace_back([&, i] {
+                ready.arrive_and_wait();
+                auto* frame =
+                    new CFrame(CRect(0, 0, 80, 80), reinterpret_cast<void*>(parents[i]), nullptr);
+                if (frame->isWindowOpen()) ++opened;
+                ProbeView* probe = addProbe(frame, kBlueCColor);
+                const bool drawn = waitFor([&] {
+                    std::unique_lock<std::recursive_timed_mutex> lock(frame->getViewLock());
+                    return probe->draws > 0;
+                });
+                if (drawn) ++paints;
+                painted.arrive_and_wait();
+                frame->forget();
+            });
+        }
+        for (std::thread& t : hosts) t.join();
+    }
+    setFrameDisplayName(nullptr);
+    const XErrorHandler after = XSetErrorHandler(before);
+    EXPECT_EQ(opened.load(), kThreads * kRounds);
+    EXPECT_EQ(paints.load(), kThreads * kRounds);
+    EXPECT_EQ(after, &hostSentinelHandler);
+}
+
+namespace {
+
+// Whether the default screen has a TrueColor visual of at least `depth` bits.
+bool hasTrueColorVisual(Display* display, int depth) {
+    XVisualInfo wanted{};
+    wanted.screen = DefaultScreen(display);
+    wanted.c_class = TrueColor;
+    int count = 0;
+    XVisualInfo* visuals =
+        XGetVisualInfo(display, VisualScreenMask | VisualClassMask, &wanted, &count);
+    bool found = false;
+    for (int i = 0; i < count; ++i) found = found || visuals[i].depth >= depth;
+    if (visuals != nullptr) XFree(visuals);
+    return found;
+}
+
+}  // namespace
+
+// Xvfb's plain 8-bit screen has only 8-bit visuals (PseudoColor the default):
+// nothing the frame can show its picture on, so it refuses the window with
+// one line and stays usable headless.
+TEST(X11FrameVisuals, EightBitScreenWithoutTrueColorIsRefusedWithOneLine) {
+    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
+    PrivateServer server("640x480x8");
+    if (server.name.empty()) GTEST_SKIP() << "cannot start a private Xvfb";
+    ServerParent host(server);
+    ASSERT_NE(host.display, nullptr);
+    ASSERT_EQ(DefaultDepth(host.display, DefaultScreen(host.display)), 8);
+    ASSERT_FALSE(hasTrueColorVisual(host.display, 15));
+
+    const XErrorHandler before = XSetErrorHandler(hostSentinelHandler);
+    testing::internal::CaptureStderr();
+    CFrame* frame = host.openFrame(server);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(frame->isWindowOpen());
+    EXPECT_EQ(frame->getWindowId(), 0u);
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_NE(said.find("visual"), std::string::npos) << said;
+    // Nothing of ours is left on the host's window.
+    ::Window root = 0;
+    ::Window parentOfParent = 0;
+    ::Window* children = nullptr;
+    unsigned int childCount = 0;
+    XQueryTree(host.display, host.parent, &root, &parentOfParent, &children, &childCount);
+    if (children != nullptr) XFree(children);
+    EXPECT_EQ(childCount, 0u);
+    // Headless, it still draws into its image.
+    ProbeView* probe = addProbe(frame, kRedCColor);
+    frame->idle();
+    EXPECT_GT(probe->draws, 0);
+    EXPECT_EQ(rgb(frame->getImage(), 10, 10), 0xFF0000u);
+    frame->forget();
+    EXPECT_EQ(XSetErrorHandler(before), &hostSentinelHandler);
+}
+
+// With a 3-3-2 TrueColor default (-cc 4) Xvfb also offers 32-bit TrueColor
+// visuals: the frame's window takes one (with a colormap of its own) under the
+// host's 8-bit window and shows the exact colours.
+TEST(X11FrameVisuals, EightBitScreenWithADeeperTrueColorVisualShowsTheColours) {
+    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
+    PrivateServer server("640x480x8", "4");
+    if (server.name.empty()) GTEST_SKIP() << "cannot start a private Xvfb";
+    ServerParent host(server);
+    ASSERT_NE(host.display, nullptr);
+    ASSERT_EQ(DefaultDepth(host.display, DefaultScreen(host.display)), 8);
+    if (!hasTrueColorVisual(host.display, 15))
+        GTEST_SKIP() << "this Xvfb offers no deeper TrueColor visual on an 8-bit screen";
+    CFrame* frame = host.openFrame(server);
+    ASSERT_TRUE(frame->isWindowOpen());
+    XWindowAttributes attributes;
+    ASSERT_NE(XGetWindowAttributes(host.display, frame->getWindowId(), &attributes), 0);
+    EXPECT_GE(attributes.depth, 15);
+    EXPECT_EQ(attributes.visual->c_class, TrueColor);
+    addProbe(frame, CColor(0x12, 0x34, 0x56, 0xFF));
+    EXPECT_TRUE(pixelBecomes(host.display, frame->getWindowId(), 10, 10, 0xFFFFFF, 0x123456));
+    EXPECT_TRUE(pixelBecomes(host.display, frame->getWindowId(), 70, 70, 0xFFFFFF, 0));
+    frame->forget();
 }
