@@ -5,6 +5,7 @@
 #include <X11/keysym.h>
 #include <cairo.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -587,6 +588,8 @@ void FrameWindow::threadMain(unsigned long parent, CCoord width, CCoord height,
                              const char* displayName) {
     threadId_ = std::this_thread::get_id();
     frameOfThisThread = &frame_;
+    // A name of its own in the host's thread lists and in profiles.
+    pthread_setname_np(pthread_self(), "tq-editor");
     if (!createWindow(parent, width, height, displayName)) {
         destroyWindow();
         setOpenState(kFailed);
