@@ -362,11 +362,16 @@ std::string CMeterLCD::valueText(float db) { return readoutText(db, true); }
 
 void CMeterLCD::setValues(float peakL, float peakR) {
     const float peaks[2] = {peakL, peakR};
+    bool raised = false;
     for (int i = 0; i < 2; ++i) {
         const float db = decibels(peaks[i]);
-        if (db > maximum_[i]) maximum_[i] = db;  // NaN never raises the maximum
+        if (db > maximum_[i]) {  // NaN never raises the maximum
+            maximum_[i] = db;
+            raised = true;
+        }
     }
-    setDirty(true);
+    // The readout shows the maxima only: unchanged, it would paint the same pixels.
+    if (raised) setDirty(true);
 }
 
 void CMeterLCD::setMeterMode(int mode) {
@@ -423,11 +428,16 @@ std::string CMeterLCDGR::valueText(float db) { return readoutText(db, false); }
 
 void CMeterLCDGR::setValues(float gainL, float gainR) {
     const float gains[2] = {gainL, gainR};
+    bool lowered = false;
     for (int i = 0; i < 2; ++i) {
         const float db = decibels(gains[i]);
-        if (db < minimum_[i]) minimum_[i] = db;  // NaN never lowers the minimum
+        if (db < minimum_[i]) {  // NaN never lowers the minimum
+            minimum_[i] = db;
+            lowered = true;
+        }
     }
-    setDirty(true);
+    // The readout shows the minima only: unchanged, it would paint the same pixels.
+    if (lowered) setDirty(true);
 }
 
 void CMeterLCDGR::reset() {

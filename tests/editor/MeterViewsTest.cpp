@@ -519,3 +519,28 @@ TEST_F(LevelMeterTest, NewValuesDamageOnlyTheBarColumns) {
                          CPoint(1, 0)),
               0);
 }
+
+// The readouts repaint only when the value they hold changes (the meters send
+// values every 20 ms; a readout's maximum moves far less often).
+TEST_F(ReadoutTest, RepaintsOnlyWhenTheHeldValueMoves) {
+    CMeterLCD* lcd = makeLcd();
+    lcd->setValues(0.5f, 0.5f);
+    editor_.idle();
+    EXPECT_FALSE(lcd->isDirty());
+    lcd->setValues(0.25f, 0.5f);  // below the maxima: the same picture
+    EXPECT_FALSE(lcd->isDirty());
+    lcd->setValues(0.25f, 0.6f);
+    EXPECT_TRUE(lcd->isDirty());
+    editor_.idle();
+    lcd->reset();
+    EXPECT_TRUE(lcd->isDirty());
+
+    auto* gr = editor_.add(new CMeterLCDGR(CRect(217, 199, 310, 210), &editor_.log,
+                                           editor_.art(128), editor_.art(137)));
+    gr->setValues(0.5f, 0.5f);
+    editor_.idle();
+    gr->setValues(0.7f, 1.0f);  // less attenuation than held: the same picture
+    EXPECT_FALSE(gr->isDirty());
+    gr->setValues(0.4f, 1.0f);
+    EXPECT_TRUE(gr->isDirty());
+}
