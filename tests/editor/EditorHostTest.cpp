@@ -345,3 +345,41 @@ TEST_F(EditorHost, FileDialogKeepsTheWindowAliveAndEndsWithTheEditor) {
     EXPECT_TRUE(guitest::waitFor([&] { return ::kill(pid, 0) != 0; }));
     setenv("PATH", oldPath.c_str(), 1);
 }
+
+TEST_F(EditorHost, PresetArrowsSaveAndLoadThroughTheFileDialog) {
+    PluginHost host;
+    TQ_SKIP_WITHOUT_EDITOR_HOST(host);
+    // A dialog tool that answers with the path the test chose.
+    const fs::path tools = fs::path(TQ_BINARY_DIR) / "editor-test-answering-tools";
+    fs::create_directories(tools);
+    {
+        std::ofstream script(tools / "zenity");
+        script << "#!/bin/sh\necho \"$TQ_TEST_DIALOG_ANSWER\"\n";
+    }
+    fs::permissions(tools / "zenity", fs::perms::owner_all);
+    const std::string oldPath = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+    setenv("PATH", (tools.string() + ":" + oldPath).c_str(), 1);
+    const fs::path preset = tools / "saved.tarvel";
+    fs::remove(preset);
+    setenv("TQ_TEST_DIALOG_ANSWER", preset.c_str(), 1);
+
+    ASSERT_TRUE(host.openEditor());
+    host.setParameter(tq::kDrive, 0.625f);
+    host.click(112, 454);  // save preset (red arrow left of PRESET)
+    ASSERT_TRUE(guitest::waitFor([&] { return fs::exists(preset) && fs::file_size(preset) == 133; }));
+
+    // A left click on the load arrow reads it back as written...
+    host.setParameter(tq::kDrive, 0.1f);
+    host.click(174, 454);
+    EXPECT_TRUE(guitest::waitFor([&] { return host.getParameter(tq::kDrive) == 0.625f; }));
+    // ...a right click reverses every value's bytes once more.
+    host.setParameter(tq::kDrive, 0.1f);
+    std::this_thread::sleep_for(std::chrono::milliseconds(450));  // not a double click
+    host.click(174, 454, 3);
+    EXPECT_TRUE(guitest::waitFor([&] {
+        const float drive = host.getParameter(tq::kDrive);
+        return drive != 0.1f && drive != 0.625f;
+    }));
+    setenv("PATH", oldPath.c_str(), 1);
+    unsetenv("TQ_TEST_DIALOG_ANSWER");
+}
