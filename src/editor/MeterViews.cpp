@@ -67,10 +67,10 @@ std::int32_t elapsedMs(std::uint32_t since, std::uint32_t now) {
 // 20 log10 of a linear value without a floor: -inf for 0, NaN for NaN.
 float decibels(float linear) { return static_cast<float>(20.0 * std::log10(linear)); }
 
-// The readouts' value text: "-oo" for -100 dB and below.
-std::string readoutText(float db, bool plusSign) {
+// The level readout's value text: "-oo" for -100 dB and below.
+std::string levelReadoutText(float db) {
     if (db <= -100.0f) return "-oo";
-    return tq::fixedText(db, 1, plusSign);
+    return tq::fixedText(db, 1, true);
 }
 
 }  // namespace
@@ -358,7 +358,7 @@ float CMeterLCD::offsetDb(int mode) {
     }
 }
 
-std::string CMeterLCD::valueText(float db) { return readoutText(db, true); }
+std::string CMeterLCD::valueText(float db) { return levelReadoutText(db); }
 
 void CMeterLCD::setValues(float peakL, float peakR) {
     const float peaks[2] = {peakL, peakR};
@@ -424,7 +424,8 @@ CMeterLCDGR::CMeterLCDGR(const CRect& size, CControlListener* listener, CBitmap*
                          CBitmap* font)
     : CControl(size, listener, kMeterTag, background), printer_(font, nullptr) {}
 
-std::string CMeterLCDGR::valueText(float db) { return readoutText(db, false); }
+// Unlike the level readout, the attenuation readout has no "-oo": "%2.1f" as it is.
+std::string CMeterLCDGR::valueText(float db) { return tq::fixedText(db, 1, false); }
 
 void CMeterLCDGR::setValues(float gainL, float gainR) {
     const float gains[2] = {gainL, gainR};

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 #include "ControlsTestSupport.h"
 #include "editor/MeterViews.h"
@@ -401,7 +402,8 @@ TEST_F(ReadoutTest, ValueTexts) {
     EXPECT_EQ(CMeterLCD::valueText(0.0f), "+0.0");
     EXPECT_EQ(CMeterLCDGR::valueText(-6.02f), "-6.0");
     EXPECT_EQ(CMeterLCDGR::valueText(0.0f), "0.0");
-    EXPECT_EQ(CMeterLCDGR::valueText(-200.0f), "-oo");
+    EXPECT_EQ(CMeterLCDGR::valueText(-200.0f), "-200.0");
+    EXPECT_EQ(CMeterLCDGR::valueText(-std::numeric_limits<float>::infinity()), "-inf");
     // A huge value stays a bounded string.
     EXPECT_EQ(CMeterLCD::valueText(3.0e38f).size(), 42u);
 }
