@@ -35,6 +35,10 @@ enum ParameterIndex : int {
     kNumParameters = 26,
 };
 
+// Value of the layout marker (index 25) in the current layout. Any marker value below
+// 0.01 means an old value set that still needs converting.
+inline constexpr float kCurrentLayoutMarker = 0.015f;
+
 // Step index of x in n steps: trunc(n * x) in single precision, limited to 0..n-1.
 int stepIndex(float x, int steps);
 // Centre of step i in n steps, as the effect passes it when it sets a step itself.

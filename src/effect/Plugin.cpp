@@ -201,7 +201,10 @@ void Plugin::setParameter(vst::int32 index, float value) {
     if (std::isnan(value)) return;  // not a value: the parameter keeps the one it has
     value = std::clamp(value, 0.0f, 1.0f);
     applyParameter(index, value);
-    CPresetSystemEffect::setParameter(index, value);
+    // Once converted, the slot holds values of the current layout: its marker says so,
+    // or every later selection of the slot (and of slot 0) would convert them again.
+    const bool converted = index == tq::kLayoutMarker && tq::stepIndex(value, 100) == 0;
+    CPresetSystemEffect::setParameter(index, converted ? tq::kCurrentLayoutMarker : value);
     if (editor_ != nullptr) editor_->setParameter(index, value);
 }
 
@@ -326,7 +329,7 @@ float Plugin::getParameter(vst::int32 index) {
     if (index >= 0 && index < static_cast<vst::int32>(normalised_.size())) {
         return normalised_[static_cast<std::size_t>(index)].load(std::memory_order_relaxed);
     }
-    if (index == tq::kLayoutMarker) return 0.015f;
+    if (index == tq::kLayoutMarker) return tq::kCurrentLayoutMarker;
     return 0.0f;
 }
 

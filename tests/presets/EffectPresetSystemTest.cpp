@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "effect/Plugin.h"
+#include "effect/ParameterModel.h"
 #include "platform/TempConfig.h"
 #include "platform/UserStore.h"
 #include "presets/FakeProgramHost.h"
@@ -116,6 +117,47 @@ TEST_F(EffectPresetSystemTest, OldValueSetIsConvertedOnLoading) {
               tq::FileOutcome::loaded);
     EXPECT_EQ(plugin.getParameter(16), 0.75f) << "Quantize on";
     EXPECT_EQ(plugin.getParameter(10), 0.5f / 3.0f) << "Bits: 8";
+}
+
+TEST_F(EffectPresetSystemTest, ConvertedOldValueSetStaysConvertedWhenReselected) {
+    tqtest::FakeProgramHost host;
+    host.table[0].values[10] = 0.3f;   // old Bits: step 1 of 4, 8 bits
+    host.table[0].values[9] = 0.8f;    // old Scale: step 3 of 4, K-20
+    host.table[0].values[25] = 0.0f;   // no layout marker
+    const tq::PresetRecord record = tq::buildPresetRecord(host);
+    Plugin plugin(hostCallback);
+    plugin.selectSlot(6);
+    ASSERT_TRUE(tq::loadPresetRecord(plugin, record, false));
+    const auto expectConverted = [&plugin](const char* when) {
+        EXPECT_EQ(plugin.getParameter(10), tq::stepCentre(0, 3)) << "Bits 8, " << when;
+        EXPECT_EQ(plugin.getParameter(16), tq::stepCentre(1, 2)) << "Quantize on, " << when;
+        EXPECT_EQ(plugin.getParameter(9), tq::stepCentre(2, 3)) << "Scale K-20, " << when;
+        EXPECT_EQ(plugin.getParameter(kMeterType), tq::stepCentre(1, 2)) << when;
+        for (const std::size_t slot : {std::size_t{6}, std::size_t{0}}) {
+            EXPECT_EQ(plugin.programs()[slot].values[10], tq::stepCentre(0, 3)) << when;
+            EXPECT_EQ(plugin.programs()[slot].values[16], tq::stepCentre(1, 2)) << when;
+            EXPECT_EQ(plugin.programs()[slot].values[25], 0.015f) << "slot " << slot << ", " << when;
+        }
+    };
+    expectConverted("after loading");
+    plugin.selectSlot(3);
+    plugin.selectSlot(6);
+    expectConverted("after selecting the slot again");
+    plugin.selectSlot(0);
+    expectConverted("after selecting slot 0");
+}
+
+TEST_F(EffectPresetSystemTest, StoredOldDefaultPresetStartsConverted) {
+    {
+        tqtest::FakeProgramHost host;
+        host.table[0].values[10] = 0.3f;  // old Bits: 8 bits
+        host.table[0].values[25] = 0.0f;
+        tq::StoredDefaults(host).storeDefaultPreset();
+    }
+    Plugin plugin(hostCallback);
+    EXPECT_EQ(plugin.getParameter(10), tq::stepCentre(0, 3)) << "Bits 8";
+    EXPECT_EQ(plugin.getParameter(16), tq::stepCentre(1, 2)) << "Quantize on";
+    EXPECT_EQ(plugin.programs()[0].values[25], 0.015f);
 }
 
 TEST_F(EffectPresetSystemTest, NonsenseValuesFromAFileLeaveTheEffectSound) {
