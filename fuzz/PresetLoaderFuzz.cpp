@@ -4,10 +4,12 @@
 // then the file contents, padded with zeros or cut to the record size as a file load
 // does. Checks, besides the sanitizers' own: a refused record leaves the table
 // unchanged and makes no call but the bank's initial select of slot 0; an accepted
-// record stores exactly the decoded values and names; building the record again
-// gives back the input for a native file.
+// record stores the decoded names and values, a value that is not a finite number
+// replaced by the slot's factory value and the others limited to 0..1; building the
+// record again gives back the input for a native file whose values were all kept.
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -64,6 +66,19 @@ std::uint32_t expectedBits(const std::uint8_t* bytes, bool fileReversed, bool us
     return bits;
 }
 
+// The value bits the table must hold for decoded value bits `bits` in slot `slot`.
+std::uint32_t keptBits(std::uint32_t bits, int slot, int index) {
+    const float value = std::bit_cast<float>(bits);
+    if (!std::isfinite(value)) {
+        tq::ProgramTable factory{};
+        tq::fillFactoryPrograms(factory);
+        return std::bit_cast<std::uint32_t>(factory[static_cast<std::size_t>(slot)].values[index]);
+    }
+    if (value < 0.0f) return std::bit_cast<std::uint32_t>(0.0f);
+    if (value > 1.0f) return std::bit_cast<std::uint32_t>(1.0f);
+    return bits;
+}
+
 template <std::size_t Size>
 std::array<std::uint8_t, Size> recordFrom(const std::uint8_t* data, std::size_t size) {
     std::array<std::uint8_t, Size> record{};
@@ -93,8 +108,12 @@ void fuzzPreset(const std::uint8_t* data, std::size_t size, bool reversed, int s
     check(host.selects == std::vector<int>{slot} && host.names == 1, "preset call sequence");
     const bool fileReversed = fileIsReversed(record.data());
     const auto& program = host.table[static_cast<std::size_t>(slot)];
+    bool allKept = true;
     for (int i = 0; i < tq::kParameterCount; ++i) {
-        const std::uint32_t bits = expectedBits(record.data() + 29 + 4 * i, fileReversed, reversed);
+        const std::uint32_t decoded =
+            expectedBits(record.data() + 29 + 4 * i, fileReversed, reversed);
+        const std::uint32_t bits = keptBits(decoded, slot, i);
+        allKept = allKept && bits == decoded;
         check(std::bit_cast<std::uint32_t>(program.values[i]) == bits, "preset value");
         check(std::bit_cast<std::uint32_t>(host.table[0].values[i]) == bits, "slot 0 value");
     }
@@ -109,7 +128,7 @@ void fuzzPreset(const std::uint8_t* data, std::size_t size, bool reversed, int s
                           &before[static_cast<std::size_t>(other)], sizeof(tq::ProgramRecord)) == 0,
               "preset load touched another slot");
     }
-    if (!fileReversed && !reversed) {
+    if (!fileReversed && !reversed && allKept) {
         const tq::PresetRecord rebuilt = tq::buildPresetRecord(host);
         check(std::memcmp(rebuilt.data() + 29, record.data() + 29, 104) == 0, "preset rebuild");
     }
@@ -131,17 +150,19 @@ void fuzzBank(const std::uint8_t* data, std::size_t size, bool reversed, int slo
     }
     check(host.selects == (std::vector<int>{0, 0}) && host.names == 0, "bank call sequence");
     const bool fileReversed = fileIsReversed(record.data());
+    bool allKept = true;
     for (int s = 0; s < tq::kProgramCount; ++s) {
         const auto& program = host.table[static_cast<std::size_t>(s)];
         const std::uint8_t* bytes = record.data() + 5 + 128 * s;
         check(std::memcmp(program.name, bytes, 24) == 0, "bank name copied unchanged");
         for (int i = 0; i < tq::kParameterCount; ++i) {
-            check(std::bit_cast<std::uint32_t>(program.values[i]) ==
-                      expectedBits(bytes + 24 + 4 * i, fileReversed, reversed),
-                  "bank value");
+            const std::uint32_t decoded = expectedBits(bytes + 24 + 4 * i, fileReversed, reversed);
+            const std::uint32_t bits = keptBits(decoded, s, i);
+            allKept = allKept && bits == decoded;
+            check(std::bit_cast<std::uint32_t>(program.values[i]) == bits, "bank value");
         }
     }
-    if (!fileReversed && !reversed) {
+    if (!fileReversed && !reversed && allKept) {
         const tq::BankRecord rebuilt = tq::buildBankRecord(host.table);
         check(std::memcmp(rebuilt.data(), record.data(), record.size()) == 0, "bank rebuild");
     }

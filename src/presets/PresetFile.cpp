@@ -1,7 +1,9 @@
 #include "presets/PresetFile.h"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 #include "platform/FileIo.h"
@@ -58,16 +60,25 @@ void writeProgram(std::uint8_t* bytes, const ProgramRecord& program) {
     }
 }
 
-// Copies name and values; each value is reversed once for a reversed file and once
-// more when the user asked for it.
-void readProgram(const std::uint8_t* bytes, bool fileReversed, bool userReversed,
+// A damaged file, or a reversal asked for by mistake, can hold values no parameter
+// takes. setParameter would ignore a NaN while the table kept it (and wrote it into the
+// next saved file), so the table gets only values the effect accepts: one that is not
+// a finite number becomes the slot's factory value, the others are limited to 0..1.
+float loadedValue(float value, int slot, int index) {
+    if (!std::isfinite(value)) return factoryValue(slot, index);
+    return std::clamp(value, 0.0f, 1.0f);
+}
+
+// Copies name and values into table slot `slot`; each value is reversed once for a
+// reversed file and once more when the user asked for it.
+void readProgram(const std::uint8_t* bytes, bool fileReversed, bool userReversed, int slot,
                  ProgramRecord& program) {
     std::memcpy(program.name, bytes, kProgramNameBytes);
     for (int index = 0; index < kParameterCount; ++index) {
         std::uint32_t bits = readLittleEndian(bytes + kProgramNameBytes + index * kValueBytes);
         if (fileReversed) bits = byteReversed(bits);
         if (userReversed) bits = byteReversed(bits);
-        program.values[index] = std::bit_cast<float>(bits);
+        program.values[index] = loadedValue(std::bit_cast<float>(bits), slot, index);
     }
 }
 
@@ -147,7 +158,8 @@ bool loadPresetRecord(ProgramHost& host, const PresetRecord& record, bool revers
     const int slot = validSlot(host.currentSlot());
     if (slot < 0) return false;
     ProgramRecord& program = host.programs()[static_cast<std::size_t>(slot)];
-    readProgram(record.data() + kBodyOffset, order == ByteOrder::reversed, reversed, program);
+    readProgram(record.data() + kBodyOffset, order == ByteOrder::reversed, reversed, slot,
+                program);
     char name[kProgramNameBytes + 1];
     readProgramName(program, name);
     host.setCurrentName(name);
@@ -162,7 +174,8 @@ bool loadBankRecord(ProgramHost& host, const BankRecord& record, bool reversed) 
     ProgramTable& table = host.programs();
     for (int slot = 0; slot < kProgramCount; ++slot) {
         readProgram(record.data() + kBodyOffset + slot * kProgramBytes,
-                    order == ByteOrder::reversed, reversed, table[static_cast<std::size_t>(slot)]);
+                    order == ByteOrder::reversed, reversed, slot,
+                    table[static_cast<std::size_t>(slot)]);
     }
     host.selectSlot(0);
     return true;

@@ -5,7 +5,8 @@
 // Bank record, 3077 bytes: magic, kind byte '7', 24 slots of 24 name bytes and 26 floats.
 // A record whose magic reads "TRql" was written with the other byte order: its values
 // are byte-reversed on loading. The user can ask for one more reversal of every value;
-// the two reversals cancel. Names are never converted.
+// the two reversals cancel. Names are never converted. Loaded values that are not
+// finite numbers become the slot's factory values; the others are limited to 0..1.
 //
 // Loading a record goes through the ProgramHost (select slot, set current name), so the
 // values reach the engine exactly as a menu selection would apply them. A refused record

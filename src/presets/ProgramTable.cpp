@@ -43,6 +43,21 @@ constexpr FactoryProgram kFactoryPrograms[kProgramCount] = {
     {"Total Disorder", {0.999167f, 0.75f, 0.8f, 0.436034f, 0.33f, 0.0f, 0.0f, 0.0f, 0.165f, 0.5f, 0.0f, 0.5f, 0.0f, 0.25f, 0.25f}},
 };
 
+void fillFactoryProgram(ProgramRecord& record, int slot) {
+    const FactoryProgram& factory = kFactoryPrograms[slot];
+    storeProgramName(record, factory.name);
+    // Settings shared by every factory program: Power on, Calibrate, AutoOut,
+    // Autoblack, AttZoom and PostMeter off, AttShow "12L", the unused values 0 and
+    // the layout marker that keeps the old-layout conversion from running.
+    for (float& value : record.values) value = 0.0f;
+    record.values[8] = 1.0f;
+    record.values[20] = 0.9375f;
+    record.values[25] = 0.015f;
+    for (int column = 0; column < 15; ++column) {
+        record.values[kVariedIndices[column]] = factory.varied[column];
+    }
+}
+
 }  // namespace
 
 void storeProgramName(ProgramRecord& record, const char* name) {
@@ -61,20 +76,15 @@ void readProgramName(const ProgramRecord& record, char* text) {
 
 void fillFactoryPrograms(ProgramTable& table) {
     for (int slot = 0; slot < kProgramCount; ++slot) {
-        const FactoryProgram& factory = kFactoryPrograms[slot];
-        ProgramRecord& record = table[static_cast<std::size_t>(slot)];
-        storeProgramName(record, factory.name);
-        // Settings shared by every factory program: Power on, Calibrate, AutoOut,
-        // Autoblack, AttZoom and PostMeter off, AttShow "12L", the unused values 0 and
-        // the layout marker that keeps the old-layout conversion from running.
-        for (float& value : record.values) value = 0.0f;
-        record.values[8] = 1.0f;
-        record.values[20] = 0.9375f;
-        record.values[25] = 0.015f;
-        for (int column = 0; column < 15; ++column) {
-            record.values[kVariedIndices[column]] = factory.varied[column];
-        }
+        fillFactoryProgram(table[static_cast<std::size_t>(slot)], slot);
     }
+}
+
+float factoryValue(int slot, int index) {
+    if (slot < 0 || slot >= kProgramCount || index < 0 || index >= kParameterCount) return 0.0f;
+    ProgramRecord record{};
+    fillFactoryProgram(record, slot);
+    return record.values[index];
 }
 
 }  // namespace tq

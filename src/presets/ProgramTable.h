@@ -32,4 +32,7 @@ void readProgramName(const ProgramRecord& record, char* text);
 // The 24 factory programs.
 void fillFactoryPrograms(ProgramTable& table);
 
+// Value `index` (0..25) of factory program `slot` (0..23); 0 outside those ranges.
+float factoryValue(int slot, int index);
+
 }  // namespace tq

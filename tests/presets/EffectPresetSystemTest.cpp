@@ -180,6 +180,9 @@ TEST_F(EffectPresetSystemTest, NonsenseValuesFromAFileLeaveTheEffectSound) {
         for (int i = 0; i < tq::kParameterCount; ++i) {
             const float value = plugin.getParameter(i);
             EXPECT_TRUE(value >= 0.0f && value <= 1.0f) << "parameter " << i << " = " << value;
+            // The table feeds the next save: it must hold the same sound values.
+            const float stored = plugin.programs()[0].values[i];
+            EXPECT_TRUE(stored >= 0.0f && stored <= 1.0f) << "stored value " << i << " = " << stored;
         }
         plugin.setParameter(12, 0.0f);  // Calibrate off, so the limiter path runs
         plugin.setParameter(8, 1.0f);   // Power on

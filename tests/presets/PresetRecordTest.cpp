@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
+#include <limits>
 
 #include "presets/FakeProgramHost.h"
 #include "presets/PresetFile.h"
@@ -33,6 +35,15 @@ float byteSwapped(float value) {
     return std::bit_cast<float>((bits >> 24) | ((bits >> 8) & 0xFF00u) | ((bits << 8) & 0xFF0000u) |
                                 (bits << 24));
 }
+
+// What the loader keeps of a value read for slot `slot`: a value that is not a finite
+// number gives way to the factory value, the others are limited to 0..1.
+float kept(float value, int slot, int index) {
+    if (!std::isfinite(value)) return tq::factoryValue(slot, index);
+    return std::clamp(value, 0.0f, 1.0f);
+}
+
+bool finiteInRange(float value) { return std::isfinite(value) && value >= 0.0f && value <= 1.0f; }
 
 std::vector<std::uint8_t> goldenBank(const tq::ProgramTable& table, bool bigEndian = false) {
     std::vector<std::uint8_t> bytes = bigEndian
@@ -135,7 +146,7 @@ TEST(PresetRecordLoad, UserReversalSwapsEveryValueOfANativeFile) {
     ASSERT_TRUE(tq::loadPresetRecord(host, toPresetRecord(goldenPreset("N", values)), true));
     for (int i = 0; i < tq::kParameterCount; ++i) {
         EXPECT_EQ(std::bit_cast<std::uint32_t>(host.table[0].values[i]),
-                  std::bit_cast<std::uint32_t>(byteSwapped(values[i])))
+                  std::bit_cast<std::uint32_t>(kept(byteSwapped(values[i]), 0, i)))
             << i;
     }
 }
@@ -147,7 +158,7 @@ TEST(PresetRecordLoad, TwoReversalsCancel) {
     ASSERT_TRUE(tq::loadPresetRecord(host, toPresetRecord(goldenPreset("R", values, true)), true));
     for (int i = 0; i < tq::kParameterCount; ++i) {
         EXPECT_EQ(std::bit_cast<std::uint32_t>(host.table[0].values[i]),
-                  std::bit_cast<std::uint32_t>(byteSwapped(values[i])))
+                  std::bit_cast<std::uint32_t>(kept(byteSwapped(values[i]), 0, i)))
             << "a reversed file read with reversal is read without conversion";
     }
 }
@@ -202,7 +213,7 @@ TEST(PresetRecordLoad, RoundTripKeepsEveryBit) {
     FakeProgramHost source;
     source.current = 7;
     source.table[7].values[3] = -0.0f;
-    source.table[7].values[4] = std::bit_cast<float>(0x7FC12345u);  // a NaN payload
+    source.table[7].values[4] = std::bit_cast<float>(0x00000001u);  // the smallest denormal
     const tq::PresetRecord record = tq::buildPresetRecord(source);
     FakeProgramHost target;
     target.current = 2;
@@ -211,7 +222,82 @@ TEST(PresetRecordLoad, RoundTripKeepsEveryBit) {
     EXPECT_EQ(nameOf(target.table[2]), "Loudness 3");
 }
 
+// Values a damaged file can hold, with what the table keeps of them in slot `slot`.
+struct DamagedValue {
+    int index;
+    float value;
+};
+const DamagedValue kDamaged[] = {
+    {1, std::numeric_limits<float>::quiet_NaN()},
+    {2, std::numeric_limits<float>::infinity()},
+    {3, -std::numeric_limits<float>::infinity()},
+    {5, 1.5f},
+    {13, -0.5f},
+    {25, std::bit_cast<float>(0xFFC12345u)},  // a negative NaN with a payload
+};
+
+void expectDamagedValuesKept(const tq::ProgramRecord& program, int slot, const char* what) {
+    for (int i = 0; i < tq::kParameterCount; ++i) {
+        EXPECT_TRUE(finiteInRange(program.values[i])) << what << " value " << i;
+    }
+    EXPECT_EQ(program.values[1], tq::factoryValue(slot, 1)) << what << ": NaN";
+    EXPECT_EQ(program.values[2], tq::factoryValue(slot, 2)) << what << ": +inf";
+    EXPECT_EQ(program.values[3], tq::factoryValue(slot, 3)) << what << ": -inf";
+    EXPECT_EQ(program.values[5], 1.0f) << what << ": 1.5";
+    EXPECT_EQ(program.values[13], 0.0f) << what << ": -0.5";
+    EXPECT_EQ(program.values[25], 0.015f) << what << ": the marker's NaN converts nothing";
+}
+
+// Every value of a record, decoded as the file holds it.
+template <std::size_t Size>
+bool recordHoldsNoNaN(const std::array<std::uint8_t, Size>& record, int programs) {
+    for (int p = 0; p < programs; ++p) {
+        for (int i = 0; i < tq::kParameterCount; ++i) {
+            const std::uint8_t* b = record.data() + 5 + 128 * p + 24 + 4 * i;
+            const std::uint32_t bits = std::uint32_t{b[0]} | (std::uint32_t{b[1]} << 8) |
+                                       (std::uint32_t{b[2]} << 16) | (std::uint32_t{b[3]} << 24);
+            if (std::isnan(std::bit_cast<float>(bits))) return false;
+        }
+    }
+    return true;
+}
+
+TEST(PresetRecordLoad, ValuesThatAreNoNumbersOrOutOfRangeAreNotStored) {
+    FakeProgramHost host;
+    host.current = 9;  // "CD Master 2"
+    float values[tq::kParameterCount];
+    distinctValues(values, 0.2f);
+    for (const DamagedValue& damaged : kDamaged) values[damaged.index] = damaged.value;
+    ASSERT_TRUE(tq::loadPresetRecord(host, toPresetRecord(goldenPreset("Damaged", values)), false));
+    expectDamagedValuesKept(host.table[9], 9, "slot 9");
+    expectDamagedValuesKept(host.table[0], 9, "slot 0");
+    EXPECT_EQ(host.table[9].values[4], values[4]) << "values in range are kept";
+    EXPECT_TRUE(recordHoldsNoNaN(tq::buildPresetRecord(host), 1));
+
+    FakeProgramHost reversedHost;
+    reversedHost.current = 9;
+    ASSERT_TRUE(tq::loadPresetRecord(
+        reversedHost, toPresetRecord(goldenPreset("Damaged", values, true)), false));
+    expectDamagedValuesKept(reversedHost.table[9], 9, "byte-reversed file");
+}
+
 // --- loading a bank record ---
+
+TEST(BankRecordLoad, ValuesThatAreNoNumbersOrOutOfRangeAreNotStored) {
+    FakeProgramHost source;
+    for (tq::ProgramRecord& program : source.table) {
+        for (const DamagedValue& damaged : kDamaged) program.values[damaged.index] = damaged.value;
+    }
+    FakeProgramHost host;
+    ASSERT_TRUE(tq::loadBankRecord(host, toBankRecord(goldenBank(source.table)), false));
+    for (int slot = 0; slot < tq::kProgramCount; ++slot) {
+        expectDamagedValuesKept(host.table[static_cast<std::size_t>(slot)], slot,
+                                ("slot " + std::to_string(slot)).c_str());
+    }
+    EXPECT_NE(host.table[4].values[2], host.table[5].values[2])
+        << "each slot falls back to its own factory value";
+    EXPECT_TRUE(recordHoldsNoNaN(tq::buildBankRecord(host.table), tq::kProgramCount));
+}
 
 TEST(BankRecordLoad, LoadsAllSlotsThenSelectsSlotZero) {
     FakeProgramHost source;
@@ -265,7 +351,7 @@ TEST(BankRecordLoad, UserReversalAppliesToEverySlot) {
         const auto s = static_cast<std::size_t>(slot);
         EXPECT_EQ(nameOf(host.table[s]), nameOf(source.table[s]));
         EXPECT_EQ(std::bit_cast<std::uint32_t>(host.table[s].values[1]),
-                  std::bit_cast<std::uint32_t>(byteSwapped(source.table[s].values[1])));
+                  std::bit_cast<std::uint32_t>(kept(byteSwapped(source.table[s].values[1]), slot, 1)));
     }
 }
 
