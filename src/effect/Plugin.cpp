@@ -333,19 +333,24 @@ float Plugin::getParameter(vst::int32 index) {
     return 0.0f;
 }
 
+// The three text calls always write a terminated string, the empty one when there is
+// no text or no such parameter: hosts may hand over buffers they never cleared.
+
 void Plugin::getParameterName(vst::int32 index, char* text) {
     const char* name = tq::parameterName(index);
-    if (name != nullptr) copyHostString(text, name, kNameLimit);
+    copyHostString(text, name != nullptr ? name : "", kNameLimit);
 }
 
 void Plugin::getParameterLabel(vst::int32 index, char* text) {
-    if (index < 0 || index >= tq::kNumParameters) return;
-    const char* label = tq::parameterLabel(index);
-    if (label[0] != '\0') copyHostString(text, label, kTextLimit);
+    const bool known = index >= 0 && index < tq::kNumParameters;
+    copyHostString(text, known ? tq::parameterLabel(index) : "", kTextLimit);
 }
 
 void Plugin::getParameterDisplay(vst::int32 index, char* text) {
-    if (index < 0 || index > tq::kPostMeter) return;
+    if (index < 0 || index > tq::kPostMeter) {
+        copyHostString(text, "", kTextLimit);
+        return;
+    }
     const std::string display = tq::parameterDisplay(index, getParameter(index));
     copyHostString(text, display.c_str(), kTextLimit);
 }

@@ -104,6 +104,46 @@ TEST_P(PluginTest, SteppedParametersAndTheOldLayoutConversion) {
     EXPECT_FLOAT_EQ(plugin.getParameter(tq::kBits), 0.1f);
 }
 
+// Hosts often hand over a buffer that was never cleared: every text call must leave a
+// terminated string in it, and write nothing past the terminator.
+TEST_P(PluginTest, ParameterTextsAreAlwaysTerminated) {
+    constexpr char kSentinel = '\x5A';
+    using TextCall = void (Plugin::*)(vst::int32, char*);
+    struct Case {
+        const char* what;
+        TextCall call;
+        vst::int32 index;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"label of Output", &Plugin::getParameterLabel, tq::kOutput, "dB"},
+        {"label of TransShape", &Plugin::getParameterLabel, tq::kTransShape, ""},
+        {"label of the layout marker", &Plugin::getParameterLabel, tq::kLayoutMarker, ""},
+        {"label of -1", &Plugin::getParameterLabel, -1, ""},
+        {"label of 26", &Plugin::getParameterLabel, tq::kNumParameters, ""},
+        {"display of Bits", &Plugin::getParameterDisplay, tq::kBits, "16"},
+        {"display of AttShow", &Plugin::getParameterDisplay, tq::kAttShow, "12L"},
+        {"display of a dummy", &Plugin::getParameterDisplay, tq::kDummyFirst, ""},
+        {"display of the layout marker", &Plugin::getParameterDisplay, tq::kLayoutMarker, ""},
+        {"display of -1", &Plugin::getParameterDisplay, -1, ""},
+        {"display of 26", &Plugin::getParameterDisplay, tq::kNumParameters, ""},
+        {"name of DetectorOrder", &Plugin::getParameterName, tq::kDetectorOrder, "DetectorOrder"},
+        {"name of -1", &Plugin::getParameterName, -1, ""},
+        {"name of 26", &Plugin::getParameterName, tq::kNumParameters, ""},
+    };
+    for (const Case& c : cases) {
+        char text[64];
+        std::memset(text, kSentinel, sizeof(text));
+        (plugin.*c.call)(c.index, text);
+        const std::size_t length = c.expected.size();
+        EXPECT_EQ(std::string(text, length), c.expected) << c.what;
+        EXPECT_EQ(text[length], '\0') << c.what;
+        for (std::size_t i = length + 1; i < sizeof(text); ++i) {
+            ASSERT_EQ(text[i], kSentinel) << c.what << ": byte " << i << " written";
+        }
+    }
+}
+
 TEST_P(PluginTest, EngineValuesFollowTheParameters) {
     const tq::EngineParameters& engine = plugin.engineParameters();
     plugin.setParameter(tq::kLeveller, 0.25f);

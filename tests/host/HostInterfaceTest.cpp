@@ -118,17 +118,21 @@ TEST_F(LoadedPlugin, TextOpcodes) {
     EXPECT_EQ(text(vst::effGetParamDisplay, 0), "0.000000");
     EXPECT_EQ(text(vst::effGetParamDisplay, 20), "12L");
     EXPECT_EQ(text(vst::effGetProgramName), "Current");
-    // Indices the effect does not have leave the buffer as it was.
-    char untouched[16];
-    std::memset(untouched, 'x', sizeof(untouched));
-    untouched[15] = '\0';
+    // Indices the effect does not have, and texts that are empty, give the empty string
+    // in a buffer the host never cleared, and nothing is written past it.
+    const auto expectEmpty = [this](vst::int32 opcode, vst::int32 index) {
+        char buffer[16];
+        std::memset(buffer, 'x', sizeof(buffer));
+        dispatch(opcode, index, 0, buffer);
+        EXPECT_EQ(buffer[0], '\0') << "opcode " << opcode << ", index " << index;
+        EXPECT_EQ(std::string(buffer + 1, 15), std::string(15, 'x'));
+    };
     for (vst::int32 opcode : {vst::effGetParamName, vst::effGetParamDisplay, vst::effGetParamLabel}) {
-        dispatch(opcode, 26, 0, untouched);
-        dispatch(opcode, -1, 0, untouched);
-        EXPECT_EQ(std::string(untouched), std::string(15, 'x'));
+        expectEmpty(opcode, 26);
+        expectEmpty(opcode, -1);
     }
-    dispatch(vst::effGetParamDisplay, 23, 0, untouched);
-    EXPECT_EQ(std::string(untouched), std::string(15, 'x'));
+    expectEmpty(vst::effGetParamDisplay, 23);
+    expectEmpty(vst::effGetParamLabel, 4);
     // Null text pointers are ignored.
     for (vst::int32 opcode : {vst::effGetParamName, vst::effGetParamDisplay, vst::effGetParamLabel,
                               vst::effGetProgramName, vst::effSetProgramName,
