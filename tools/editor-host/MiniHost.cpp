@@ -15,7 +15,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <numbers>
 #include <set>
 #include <sstream>
@@ -187,8 +189,30 @@ DisplayKeeper::DisplayKeeper() {
 
 DisplayKeeper::~DisplayKeeper() { XCloseDisplay(asDisplay(display_)); }
 
+namespace {
+
+// The plug-ins this host loads keep per-user settings (stored defaults, file
+// locations). A tool run must neither read the user's (the pictures and the
+// timings would depend on them) nor write them: every run gets a private
+// configuration folder, removed when the process ends.
+void usePrivateConfiguration() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        static char folder[] = "/tmp/tq-editor-host-XXXXXX";
+        if (::mkdtemp(folder) == nullptr) return;
+        ::setenv("XDG_CONFIG_HOME", folder, 1);
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(folder, ignored);
+        });
+    });
+}
+
+}  // namespace
+
 MiniHost::MiniHost(const std::string& pluginPath, double sampleRate, int blockSize)
     : path_(pluginPath), sampleRate_(sampleRate), blockSize_(blockSize) {
+    usePrivateConfiguration();
     guiThread_ = std::this_thread::get_id();
     XSetErrorHandler(recordXError);
     display_ = XOpenDisplay(nullptr);
