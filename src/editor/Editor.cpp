@@ -17,30 +17,25 @@ namespace {
 constexpr std::uint32_t kMeterInterval = 20;       // ms between meter updates
 constexpr std::uint32_t kSaveHighlightTime = 500;  // ms the save legend stays lit
 
-// Owns the creator's reference of each bitmap while the controls are made; every
-// control keeps its own reference.
+// The bitmaps of the controls being made, each loaded once; every control keeps
+// its own reference, these go when the controls are built.
 class Bitmaps {
   public:
     CBitmap* get(std::int32_t id) {
-        for (CBitmap* bitmap : bitmaps_) {
-            if (bitmap->getResourceId() == id) return bitmap;
+        for (const SharedPointer<CBitmap>& bitmap : bitmaps_) {
+            if (bitmap->getResourceId() == id) return bitmap.get();
         }
-        bitmaps_.push_back(new CBitmap(id));
-        return bitmaps_.back();
+        return bitmaps_.emplace_back(new CBitmap(id), false).get();
     }
     CBitmap* get(const char* name) {
-        for (CBitmap* bitmap : bitmaps_) {
-            if (bitmap->getResourceName() == name) return bitmap;
+        for (const SharedPointer<CBitmap>& bitmap : bitmaps_) {
+            if (bitmap->getResourceName() == name) return bitmap.get();
         }
-        bitmaps_.push_back(new CBitmap(name));
-        return bitmaps_.back();
-    }
-    ~Bitmaps() {
-        for (CBitmap* bitmap : bitmaps_) bitmap->forget();
+        return bitmaps_.emplace_back(new CBitmap(name), false).get();
     }
 
   private:
-    std::vector<CBitmap*> bitmaps_;
+    std::vector<SharedPointer<CBitmap>> bitmaps_;
 };
 
 const CColor kDarkFieldBack{165, 183, 189, 255};
@@ -80,11 +75,9 @@ bool Editor::open(void* parentWindow) {
     if (frame != nullptr) close();  // a second open without close starts afresh
     AEffGUIEditor::open(parentWindow);
 
-    auto* background = new CBitmap(128);
     auto* myFrame = new MyFrame(CRect(0, 0, kEditorWidth, kEditorHeight), parentWindow, this);
     if (!myFrame->isWindowOpen()) {
         myFrame->forget();
-        background->forget();
         systemWindow_ = nullptr;
         return false;
     }
@@ -93,8 +86,7 @@ bool Editor::open(void* parentWindow) {
         // The frame's thread runs our idle as soon as the first view is added:
         // it waits until every control pointer is in place.
         std::lock_guard<std::recursive_timed_mutex> lock(frame->getViewLock());
-        frame->setBackground(background);
-        background->forget();
+        frame->setBackground(SharedPointer<CBitmap>(new CBitmap(128), false).get());
         // Whatever was posted before now is in the values the controls start from.
         pendingMask_.store(0, std::memory_order_relaxed);
         latencyChanged_.store(false, std::memory_order_relaxed);

@@ -31,19 +31,6 @@ std::string cutName(const char* text) {
     return std::string(text, strnlen(text, tq::kProgramNameBytes));
 }
 
-// Holds the creator's reference of a bitmap until the panel is built.
-class BitmapRef {
-  public:
-    explicit BitmapRef(std::int32_t id) : bitmap_(new CBitmap(id)) {}
-    ~BitmapRef() { bitmap_->forget(); }
-    BitmapRef(const BitmapRef&) = delete;
-    BitmapRef& operator=(const BitmapRef&) = delete;
-    CBitmap* get() const { return bitmap_; }
-
-  private:
-    CBitmap* bitmap_;
-};
-
 }  // namespace
 
 int programMenuIndex(int slot) { return slot == 0 ? 0 : slot + 1; }
@@ -66,12 +53,12 @@ bool CPresetSystemEditor::open(void* parentWindow) {
         std::lock_guard<std::mutex> lock(pendingNameMutex_);
         pendingName_.reset();
     }
-    BitmapRef background(128);
-    BitmapRef loadArrow(kBitmapLoadArrow);
-    BitmapRef saveArrow(kBitmapSaveArrow);
-    BitmapRef bankLegend(kBitmapBankLegend);
-    BitmapRef presetLegend(kBitmapPresetLegend);
-    BitmapRef stepSwitch(kBitmapStepSwitch);
+    const SharedPointer<CBitmap> background(new CBitmap(128), false);
+    const SharedPointer<CBitmap> loadArrow(new CBitmap(kBitmapLoadArrow), false);
+    const SharedPointer<CBitmap> saveArrow(new CBitmap(kBitmapSaveArrow), false);
+    const SharedPointer<CBitmap> bankLegend(new CBitmap(kBitmapBankLegend), false);
+    const SharedPointer<CBitmap> presetLegend(new CBitmap(kBitmapPresetLegend), false);
+    const SharedPointer<CBitmap> stepSwitch(new CBitmap(kBitmapStepSwitch), false);
 
     const int slot = presetEffect_->currentSlot();
     auto add = [this](CControl* control) {
