@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Renders one generated programme through tarvel-quolt and through the Debian
 # LSP stereo limiter with the same host (tarvel-render) and block size, and
-# prints the processing cost of each in nanoseconds per frame and their ratio.
+# prints one table: the processing cost of each in nanoseconds per frame and
+# their ratio, for the default settings and for everything on (ours: Oversample,
+# MeterOvs, Quantize 16 bit with NoiseShape type C; the peer: 4x oversampling,
+# "Half x4" and "Full x4"), then the engine benchmark's minimum per frame.
 #
 #   bench/compare.sh [BUILD_DIR]      (default: build; BLOCK=512 RUNS=7 override)
 set -u
@@ -45,10 +48,12 @@ INPUT="$WORK/demo-in.wav"
 
 # Best of RUNS renders: the least disturbed by other work on the machine.
 # Prints "ns_per_frame frames", or the tool's error line and fails.
+# Arguments: the plug-in, then its --set options.
 measure() {
   local plugin=$1 best="" frames="" out ns
+  shift
   for _ in $(seq "$RUNS"); do
-    if ! out=$("$TOOL" --plugin "$plugin" --block "$BLOCK" --json "$INPUT" "$WORK/out.wav" 2>"$WORK/err"); then
+    if ! out=$("$TOOL" --plugin "$plugin" "$@" --block "$BLOCK" --json "$INPUT" "$WORK/out.wav" 2>"$WORK/err"); then
       head -n 1 "$WORK/err"
       return 1
     fi
@@ -59,19 +64,39 @@ measure() {
   echo "$best $frames"
 }
 
+ALL_ON=(--set Oversample=on --set MeterOvs=on --set Quantize=on --set Bits=16 --set "NoiseShape=type C")
+
 echo "compare: $(basename "$INPUT"), block $BLOCK, best of $RUNS renders, float path"
-if peer=$(measure "$PEER"); then
-  peer_ns=${peer%% *}
-  printf '  %-32s %10.1f ns/frame\n' "LSP Limiter Stereo (peer)" "$peer_ns"
-else
-  echo "  LSP Limiter Stereo (peer): cannot be measured: $peer"
-  exit 1
+printf '  %-10s %-24s %10s %10s %7s\n' settings peer "peer ns" "ours ns" ratio
+# One row: label, peer label, then the peer's --set options, "--", ours.
+row() {
+  local label=$1 peerLabel=$2 peer ours peerArgs=() oursArgs=()
+  shift 2
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do peerArgs+=("$1"); shift; done
+  shift
+  oursArgs=("$@")
+  if ! peer=$(measure "$PEER" "${peerArgs[@]}"); then
+    printf '  %-10s %-24s peer cannot be measured: %s\n' "$label" "$peerLabel" "$peer"
+    return 1
+  fi
+  if ! ours=$(measure "$OURS" "${oursArgs[@]}"); then
+    printf '  %-10s %-24s %10.1f ours cannot be measured: %s\n' "$label" "$peerLabel" "${peer%% *}" "$ours"
+    return 1
+  fi
+  awk -v l="$label" -v p="$peerLabel" -v a="${ours%% *}" -v b="${peer%% *}" \
+    'BEGIN { printf "  %-10s %-24s %10.1f %10.1f %7.2f\n", l, p, b, a, a / b }'
+}
+status=0
+row default "LSP (no oversampling)" -- || status=1
+row all-on "LSP Half x4" --set "ovs=Half x4" -- "${ALL_ON[@]}" || status=1
+row all-on "LSP Full x4" --set "ovs=Full x4" -- "${ALL_ON[@]}" || status=1
+
+# The engine alone, without host or plug-in shell: Google Benchmark's minimum of five.
+ENGINE="$BUILD/bench/tq_bench_engine"
+if [ -x "$ENGINE" ]; then
+  echo "engine benchmark (paired, float, 512-frame blocks), minimum of 5 repetitions:"
+  "$ENGINE" --benchmark_filter='^(pairedDefaultFloat|pairedAllOn)/' --benchmark_format=csv 2>/dev/null |
+    awk -F, '$1 ~ /_min"$/ { name = $1; gsub(/"/, "", name); sub(/\/.*/, "", name);
+                             printf "  %-24s %10.1f ns/frame\n", name, $NF * 1e9 }'
 fi
-if ours=$(measure "$OURS"); then
-  ours_ns=${ours%% *}
-  printf '  %-32s %10.1f ns/frame\n' "Tarvel Quolt" "$ours_ns"
-  awk -v a="$ours_ns" -v b="$peer_ns" 'BEGIN { printf "  ratio tarvel-quolt / peer        %10.2f\n", a / b }'
-else
-  echo "  Tarvel Quolt: cannot be loaded yet, no figure ($ours)"
-  echo "  ratio: none (only the peer was measured)"
-fi
+exit $status
