@@ -43,6 +43,7 @@
 #include "paths/ChannelLayout.h"
 #include "paths/HalfbandInterpolator.h"
 #include "paths/HalfbandKernels.h"
+#include "paths/QuadSmootherBank.h"
 #include "paths/SlidingMaximumPair.h"
 #include "paths/WideBuild.h"
 
@@ -166,19 +167,21 @@ class LimiterEngine {
                                           Sample* outLeft, Sample* outRight, int frames,
                                           Requantizer& requantizer, NoiseGenerator& generator,
                                           MeterMeasurement& meters) {
-        run(inLeft, inRight, outLeft, outRight, frames, requantizer, generator, meters);
+        run<false>(inLeft, inRight, outLeft, outRight, frames, requantizer, generator, meters);
     }
 #if TQ_WIDE_BUILD
     template <typename Sample>
     [[gnu::flatten, gnu::target("avx2")]] void processWide(
         const Sample* inLeft, const Sample* inRight, Sample* outLeft, Sample* outRight, int frames,
         Requantizer& requantizer, NoiseGenerator& generator, MeterMeasurement& meters) {
-        run(inLeft, inRight, outLeft, outRight, frames, requantizer, generator, meters);
+        run<true>(inLeft, inRight, outLeft, outRight, frames, requantizer, generator, meters);
     }
     const bool wide_ = Layout::kFlavour == Flavour::Paired && wideBuildAvailable();
 #endif
 
-    template <typename Sample>
+    // Wide: the body of processWide, where the paired flavour keeps its smoother bank in
+    // 256-bit registers (QuadSmootherBank.h).
+    template <bool Wide, typename Sample>
     [[gnu::always_inline]] inline void run(const Sample* inLeft, const Sample* inRight,
                                            Sample* outLeft, Sample* outRight, int frames,
                                            Requantizer& requantizer, NoiseGenerator& generator,
@@ -302,7 +305,7 @@ class LimiterEngine {
 };
 
 template <typename Layout>
-template <typename Sample>
+template <bool Wide, typename Sample>
 void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sample* outLeft,
                                 Sample* outRight, int frames, Requantizer& requantizer,
                                 NoiseGenerator& generator, MeterMeasurement& meters) {
@@ -341,11 +344,20 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
     const bool needsBankShare = meterFrames.needsBankShare();
     RequantizerFrames requantizerFrames = requantizer.frames();
     NoiseGenerator dither = generator;  // a local copy keeps the three words in registers
+#if TQ_WIDE_BUILD
+    constexpr bool kQuadBank = Wide && Layout::kFlavour == Flavour::Paired;
+    QuadSmootherBank quadBank;
+    if constexpr (kQuadBank) quadBank.load(stage1_.view().pairs, stage2_.view().pairs);
+#else
+    constexpr bool kQuadBank = false;
+#endif
     Value stage1[kStages];
     Value stage2[kStages];
-    for (int i = 0; i < kStages; ++i) {
-        stage1[i] = stage1_.view().get(i);
-        stage2[i] = stage2_.view().get(i);
+    if constexpr (!kQuadBank) {
+        for (int i = 0; i < kStages; ++i) {
+            stage1[i] = stage1_.view().get(i);
+            stage2[i] = stage2_.view().get(i);
+        }
     }
     // First-order frames leave stage 2 equal to stage 1; rather than copying the eight
     // values every frame, the copy is made when a second-order frame or the block end
@@ -494,7 +506,12 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
             constexpr bool kSecondOrder = decltype(order)::value;
             if constexpr (kSecondOrder) {
                 if (stage2FollowsStage1) {
-                    for (int k = 0; k < kStages; ++k) stage2[k] = stage1[k];
+#if TQ_WIDE_BUILD
+                    if constexpr (kQuadBank) quadBank.copyStage1ToStage2();
+#endif
+                    if constexpr (!kQuadBank) {
+                        for (int k = 0; k < kStages; ++k) stage2[k] = stage1[k];
+                    }
                     stage2FollowsStage1 = false;
                 }
             } else {
@@ -525,18 +542,28 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
 
                 // 10. Smoother bank. The bank envelope is reduced pairwise (max is exact, so the
                 // order does not matter) to keep the chain from the stages to the gain short.
-#pragma GCC unroll 8
-                for (int k = 0; k < kStages; ++k) {
-                    const Value attack = Value::both(p.attack[k].load(relaxed));
-                    const Value release = Value::both(p.release[k].load(relaxed));
-                    const Value rate1 = selectGreaterEqual(level, stage1[k], attack, release);
-                    stage1[k] = guard(stage1[k] + rate1 * (level - stage1[k]));
-                    if constexpr (kSecondOrder) {
-                        const Value rate2 = selectGreater(stage1[k], stage2[k], attack, release);
-                        stage2[k] = guard(stage2[k] + rate2 * (stage1[k] - stage2[k]));
-                    }
+                Value bank;
+#if TQ_WIDE_BUILD
+                if constexpr (kQuadBank) {
+                    quadBank.step<kSecondOrder>(level, p.attack, p.release);
+                    bank = quadBank.envelope(kSecondOrder);
                 }
-                const Value bank = bankEnvelope(kSecondOrder ? stage2 : stage1);
+#endif
+                if constexpr (!kQuadBank) {
+#pragma GCC unroll 8
+                    for (int k = 0; k < kStages; ++k) {
+                        const Value attack = Value::both(p.attack[k].load(relaxed));
+                        const Value release = Value::both(p.release[k].load(relaxed));
+                        const Value rate1 = selectGreaterEqual(level, stage1[k], attack, release);
+                        stage1[k] = guard(stage1[k] + rate1 * (level - stage1[k]));
+                        if constexpr (kSecondOrder) {
+                            const Value rate2 =
+                                selectGreater(stage1[k], stage2[k], attack, release);
+                            stage2[k] = guard(stage2[k] + rate2 * (stage1[k] - stage2[k]));
+                        }
+                    }
+                    bank = bankEnvelope(kSecondOrder ? stage2 : stage1);
+                }
 
                 // 11. Transient envelope: window maximum over N frames, block-convolved with
                 // the kernel. Mathematically it is at least the detector value of the frame
@@ -583,12 +610,20 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
     convolver_.commit(convolver);
     peak_.commit(peak);
     window_.commit(window);
-    if (stage2FollowsStage1) {
-        for (int i = 0; i < kStages; ++i) stage2[i] = stage1[i];
+#if TQ_WIDE_BUILD
+    if constexpr (kQuadBank) {
+        if (stage2FollowsStage1) quadBank.copyStage1ToStage2();
+        quadBank.store(stage1_.view().pairs, stage2_.view().pairs);
     }
-    for (int i = 0; i < kStages; ++i) {
-        stage1_.view().set(i, stage1[i]);
-        stage2_.view().set(i, stage2[i]);
+#endif
+    if constexpr (!kQuadBank) {
+        if (stage2FollowsStage1) {
+            for (int i = 0; i < kStages; ++i) stage2[i] = stage1[i];
+        }
+        for (int i = 0; i < kStages; ++i) {
+            stage1_.view().set(i, stage1[i]);
+            stage2_.view().set(i, stage2[i]);
+        }
     }
     smoothedDrive_ = drive;
     smoothedOutput_ = output;

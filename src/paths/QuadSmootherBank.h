@@ -1,0 +1,89 @@
+// The eight attack/release smoothers of the paired flavour, two stages of both channels
+// per 256-bit register, for the AVX2 build of the frame loop (WideBuild.h).
+//
+// Register j holds stages 2j and 2j + 1 as (left, right, left, right). Every lane runs
+// the operations of the pairwise bank in its order (select the rate, difference, product,
+// sum), so each stage's values are bit for bit those of the pairwise bank; the bank
+// envelope is a maximum, which is exact in any order. Written with the compiler's vector
+// types rather than AVX intrinsics, so it inlines into the frame loop wherever that is
+// built for AVX2; anywhere else it would still give the same bits, two halves at a time.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstring>
+
+#include "paths/DoublePair.h"
+
+#if TQ_HAVE_SSE2
+
+namespace tq {
+
+class QuadSmootherBank {
+  public:
+    static constexpr int kStages = 8;
+    static constexpr int kRegisters = kStages / 2;
+
+    // The stages from (left, right) pairs 0 .. 7.
+    void load(const double* stage1, const double* stage2) {
+        std::memcpy(stage1_, stage1, sizeof stage1_);
+        std::memcpy(stage2_, stage2, sizeof stage2_);
+    }
+    void store(double* stage1, double* stage2) const {
+        std::memcpy(stage1, stage1_, sizeof stage1_);
+        std::memcpy(stage2, stage2_, sizeof stage2_);
+    }
+    void copyStage1ToStage2() {
+        for (int j = 0; j < kRegisters; ++j) stage2_[j] = stage1_[j];
+    }
+
+    // One frame: every stage towards `level` with the frame's coefficients (one relaxed
+    // read each); the second stages follow the first ones when kSecondOrder.
+    template <bool kSecondOrder>
+    [[gnu::always_inline]] void step(DoublePair level,
+                                     const std::array<std::atomic<double>, kStages>& attack,
+                                     const std::array<std::atomic<double>, kStages>& release) {
+        constexpr auto relaxed = std::memory_order_relaxed;
+        const Half levelHalf = level.v;
+        const Quad level4 = __builtin_shufflevector(levelHalf, levelHalf, 0, 1, 0, 1);
+#pragma GCC unroll 4
+        for (int j = 0; j < kRegisters; ++j) {
+            const double a0 = attack[static_cast<std::size_t>(2 * j)].load(relaxed);
+            const double a1 = attack[static_cast<std::size_t>(2 * j + 1)].load(relaxed);
+            const double r0 = release[static_cast<std::size_t>(2 * j)].load(relaxed);
+            const double r1 = release[static_cast<std::size_t>(2 * j + 1)].load(relaxed);
+            const Quad attack4 = {a0, a0, a1, a1};
+            const Quad release4 = {r0, r0, r1, r1};
+            const Quad rate1 = level4 >= stage1_[j] ? attack4 : release4;
+            stage1_[j] = stage1_[j] + rate1 * (level4 - stage1_[j]);
+            if constexpr (kSecondOrder) {
+                const Quad rate2 = stage1_[j] > stage2_[j] ? attack4 : release4;
+                stage2_[j] = stage2_[j] + rate2 * (stage1_[j] - stage2_[j]);
+            }
+        }
+    }
+
+    // max(1, E) over the eight first or second stages.
+    [[gnu::always_inline]] DoublePair envelope(bool secondOrder) const {
+        const Quad* s = secondOrder ? stage2_ : stage1_;
+        // Written out: a function taking these vectors by value would change its ABI
+        // with the build's instruction set.
+        const Quad m01 = s[0] > s[1] ? s[0] : s[1];
+        const Quad m23 = s[2] > s[3] ? s[2] : s[3];
+        const Quad m = m01 > m23 ? m01 : m23;
+        const Half low = __builtin_shufflevector(m, m, 0, 1);
+        const Half high = __builtin_shufflevector(m, m, 2, 3);
+        return max(DoublePair(low), max(DoublePair(high), DoublePair::both(1.0)));
+    }
+
+  private:
+    using Quad = double __attribute__((vector_size(32)));
+    using Half = double __attribute__((vector_size(16)));
+
+    Quad stage1_[kRegisters];
+    Quad stage2_[kRegisters];
+};
+
+}  // namespace tq
+
+#endif
