@@ -14,7 +14,29 @@ constexpr const char* kNames[kNumParameters] = {
     "PostMeter", "dummy",  "dummy",     "dummy",     "resvd-vid",
 };
 
-const char* onOff(float x) { return stepIndex(x, 2) == 0 ? "off" : "on"; }
+// The gain behind a decibel display (Leveller shows the dB of its value itself).
+double displayedGain(int index, float x) {
+    switch (index) {
+        case kOutput:
+            return outputGainFor(x);
+        case kDrive:
+            return driveGainFor(x);
+        default:
+            return static_cast<double>(x);
+    }
+}
+
+// The plain number behind the other number displays.
+double displayedNumber(int index, float x) {
+    switch (index) {
+        case kTransient:
+            return transientShareFor(x);
+        case kRelease:
+            return releaseTimeFor(x);
+        default:
+            return static_cast<double>(x) * 100.0;
+    }
+}
 
 }  // namespace
 
@@ -90,64 +112,105 @@ const char* parameterLabel(int index) {
     }
 }
 
-std::string parameterDisplay(int index, float x) {
+int parameterSteps(int index) {
+    switch (index) {
+        case kOversample:
+        case kDetectorOrder:
+        case kPower:
+        case kMeterOvs:
+        case kAutoOut:
+        case kQuantize:
+        case kAutoblack:
+        case kMeterType:
+        case kAttZoom:
+        case kPostMeter:
+            return 2;
+        case kTransShape:
+        case kScale:
+        case kBits:
+            return 3;
+        case kNoiseShape:
+        case kCalibrate:
+            return 4;
+        case kAttShow:
+            return 8;
+        default:
+            return 0;
+    }
+}
+
+double parameterNumber(int index, float x) {
     switch (index) {
         case kOutput:
-            return decibelText(outputGainFor(x));
         case kDrive:
-            return decibelText(driveGainFor(x));
+        case kLeveller: {
+            const double gain = displayedGain(index, x);
+            return gain > 0.0 ? 20.0 * std::log10(gain) : -HUGE_VAL;
+        }
         case kTransient:
-            return numberText(transientShareFor(x));
         case kRelease:
-            return numberText(releaseTimeFor(x));
+        case kLink:
+            return displayedNumber(index, x);
+        default:
+            return std::nan("");
+    }
+}
+
+std::string parameterDisplay(int index, float x) {
+    const int steps = parameterSteps(index);
+    const int step = steps > 0 ? stepIndex(x, steps) : 0;
+    switch (index) {
+        case kOutput:
+        case kDrive:
+        case kLeveller:
+            // Leveller: the dB of the normalised value itself, not of the leveller gain.
+            return decibelText(displayedGain(index, x));
+        case kTransient:
+        case kRelease:
+        case kLink:
+            return numberText(displayedNumber(index, x));
         case kTransShape: {
             static constexpr const char* kTexts[] = {"hard", "med", "soft"};
-            return kTexts[stepIndex(x, 3)];
+            return kTexts[step];
         }
-        case kLink:
-            return numberText(static_cast<double>(x) * 100.0);
         case kOversample:
         case kPower:
         case kMeterOvs:
         case kAutoOut:
         case kQuantize:
         case kAutoblack:
-            return onOff(x);
+            return step == 0 ? "off" : "on";
         case kDetectorOrder:
-            return stepIndex(x, 2) == 0 ? "I" : "II";
+            return step == 0 ? "I" : "II";
         case kScale: {
             static constexpr const char* kTexts[] = {"K-12", "K-14", "K-20"};
-            return kTexts[stepIndex(x, 3)];
+            return kTexts[step];
         }
         case kBits: {
             static constexpr const char* kTexts[] = {"8", "16", "24"};
-            return kTexts[stepIndex(x, 3)];
+            return kTexts[step];
         }
         case kNoiseShape: {
             static constexpr const char* kTexts[] = {"off", "type A", "type B", "type C"};
-            return kTexts[stepIndex(x, 4)];
+            return kTexts[step];
         }
         case kCalibrate: {
             static constexpr const char* kTexts[] = {"off", "left", "l+r uncor", "right"};
-            return kTexts[stepIndex(x, 4)];
+            return kTexts[step];
         }
-        case kLeveller:
-            // The dB of the normalised value itself, not of the leveller gain.
-            return decibelText(static_cast<double>(x));
         case kMeterType:
-            return stepIndex(x, 2) == 0 ? "peak" : "k-system";
+            return step == 0 ? "peak" : "k-system";
         case kAttZoom:
-            return stepIndex(x, 2) == 0 ? "24dB" : "12dB";
+            return step == 0 ? "24dB" : "12dB";
         case kAttShow: {
-            const int mask = stepIndex(x, 8);
             std::string text;
-            if (mask & 1) text += '1';
-            if (mask & 2) text += '2';
-            if (mask & 4) text += 'L';
+            if (step & 1) text += '1';
+            if (step & 2) text += '2';
+            if (step & 4) text += 'L';
             return text;
         }
         case kPostMeter:
-            return stepIndex(x, 2) == 0 ? "pre" : "post";
+            return step == 0 ? "pre" : "post";
         default:
             return "";
     }

@@ -62,4 +62,13 @@ const char* parameterLabel(int index);  // "" for parameters without a unit
 // Display text of parameter `index` at normalised value x ("" for 22..25).
 std::string parameterDisplay(int index, float x);
 
+// Number of steps of a stepped parameter (2 for on/off ones); 0 for the continuous
+// ones and for 22..25, which show no text at all.
+int parameterSteps(int index);
+// The number a continuous parameter's display text is cut from, in double
+// precision: decibels for Output, Drive and Leveller (-inf for a zero gain), the
+// transient share, milliseconds, the link percentage. Rises with x. NaN for the
+// stepped parameters and 22..25.
+double parameterNumber(int index, float x);
+
 }  // namespace tq

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <set>
+#include <string>
 
 namespace {
 
@@ -111,6 +115,57 @@ TEST(ParameterNames, NamesAndLabels) {
     EXPECT_STREQ(parameterLabel(2), "ms");
     EXPECT_STREQ(parameterLabel(3), "ms");
     EXPECT_STREQ(parameterLabel(4), "");
+}
+
+TEST(ParameterSteps, CountsMatchTheDistinctTexts) {
+    for (int index = 0; index < kNumParameters; ++index) {
+        std::set<std::string> texts;
+        for (int i = 0; i <= 4000; ++i) {
+            texts.insert(parameterDisplay(index, static_cast<float>(i) / 4000.0f));
+        }
+        const int steps = parameterSteps(index);
+        if (steps > 0) {
+            EXPECT_EQ(texts.size(), static_cast<std::size_t>(steps)) << parameterName(index);
+            EXPECT_TRUE(std::isnan(parameterNumber(index, 0.5f))) << parameterName(index);
+        } else if (index < kDummyFirst) {
+            EXPECT_GT(texts.size(), 100u) << parameterName(index);
+        } else {
+            EXPECT_EQ(texts, std::set<std::string>{""});
+        }
+    }
+}
+
+// The number behind each continuous display rises with the value, and the
+// display is that number cut to its digits (at most one unit of the last digit
+// away, plus the rounding of the single-precision decibels).
+TEST(ParameterNumber, RisesWithTheValueAndUnderliesTheDisplay) {
+    for (int index = 0; index < kDummyFirst; ++index) {
+        if (parameterSteps(index) > 0) continue;
+        double previous = -HUGE_VAL;
+        for (int i = 0; i <= 4000; ++i) {
+            const float x = static_cast<float>(i) / 4000.0f;
+            const double number = parameterNumber(index, x);
+            ASSERT_GE(number, previous) << parameterName(index) << " " << x;
+            previous = number;
+            const std::string display = parameterDisplay(index, x);
+            if (display == "-oo") {
+                EXPECT_EQ(number, -HUGE_VAL);
+                continue;
+            }
+            const std::size_t point = display.find('.');
+            const int decimals = point == std::string::npos
+                                     ? 0
+                                     : static_cast<int>(display.size() - point - 1);
+            const double singlePrecision = 1e-6 * std::max(1.0, std::abs(number));
+            EXPECT_NEAR(std::strtod(display.c_str(), nullptr), number,
+                        std::pow(10.0, -decimals) + singlePrecision)
+                << parameterName(index) << " " << x;
+        }
+    }
+    EXPECT_NEAR(parameterNumber(kDrive, 1.0f), 20.0 * std::log10(16.0), 1e-12);
+    EXPECT_NEAR(parameterNumber(kLeveller, 0.25f), -12.0412, 1e-4);
+    EXPECT_DOUBLE_EQ(parameterNumber(kLink, 0.5f), 50.0);
+    EXPECT_EQ(parameterNumber(kLeveller, 0.0f), -HUGE_VAL);
 }
 
 }  // namespace

@@ -139,6 +139,9 @@ TEST_F(RenderErrorTest, UnknownValueText) {
     expectFailure(withDelay({"--set", "Mode=loud", input_, output_}), "loud");
     expectFailure(withDelay({"--set", "Gain=1.5", input_, output_}), "1.5");
     expectFailure(withDelay({"--set", "Gain=nan", input_, output_}), "nan");
+    expectFailure(withDelay({"--set", "Gain=n:1.5", input_, output_}), "n:1.5", "0 to 1");
+    expectFailure(withDelay({"--set", "Gain=n:", input_, output_}), "Gain", "0 to 1");
+    expectFailure(withDelay({"--set", "Gain=n:nan", input_, output_}), "n:nan");
     expectFailure(withDelay({"--set", "Gain", input_, output_}), "NAME=VALUE");
     expectFailure(withDelay({"--set", "=0.5", input_, output_}), "NAME=VALUE");
 }

@@ -51,24 +51,30 @@ TEST(ParameterList, JsonHasOneEntryPerParameter) {
     EXPECT_EQ(parameters[25]["index"].number, 25);
 }
 
-TEST(ParameterSet, DisplayTextsAndNumbers) {
+TEST(ParameterSet, DisplayTextsAndNormalisedValues) {
     EXPECT_EQ(displayAfter({"--set", "Mode=invert"}, "Mode"), "invert");
     EXPECT_EQ(displayAfter({"--set", "Mode=swap"}, "Mode"), "swap");
-    EXPECT_EQ(displayAfter({"--set", "Gain=0.25"}, "Gain"), "-6.02");
+    EXPECT_EQ(displayAfter({"--set", "Gain=n:0.25"}, "Gain"), "-6.02");
     EXPECT_EQ(displayAfter({"--set", "Gain=-6.02"}, "Gain"), "-6.02");
     EXPECT_EQ(displayAfter({"--set", "Gain=-oo"}, "Gain"), "-oo");
-    EXPECT_EQ(displayAfter({"--set", "Delay=0.9"}, "Delay"), "1000");
+    EXPECT_EQ(displayAfter({"--set", "Delay=n:0.9"}, "Delay"), "1000");
     EXPECT_EQ(displayAfter({"--set", "Delay=0"}, "Delay"), "0");
     // Later --set of the same parameter wins.
     EXPECT_EQ(displayAfter({"--set", "Mode=invert", "--set", "Mode=swap"}, "Mode"), "swap");
 }
 
-TEST(ParameterSet, NumberFromZeroToOneIsAlwaysNormalised) {
-    // "1" is also a display text of Delay, but a number 0..1 is a normalised value.
-    EXPECT_EQ(displayAfter({"--set", "Delay=1"}, "Delay"), "1000");
-    EXPECT_EQ(displayAfter({"--set", "Delay=0.3"}, "Delay"), "1");
-    // Numbers outside 0..1 can only be display texts.
+TEST(ParameterSet, TheEffectsLabelMayFollowTheText) {
+    EXPECT_EQ(displayAfter({"--set", "Gain=-6.02dB"}, "Gain"), "-6.02");
+    EXPECT_EQ(displayAfter({"--set", "Gain=-6.02 DB"}, "Gain"), "-6.02");
+    EXPECT_EQ(listed({"--set", "Gain=-6.02dB"}).at("Gain")["typed"].text, "-6.02dB");
+}
+
+TEST(ParameterSet, BareNumbersAreDisplayTextsNeverNormalisedValues) {
+    EXPECT_EQ(displayAfter({"--set", "Delay=1"}, "Delay"), "1");
+    EXPECT_EQ(displayAfter({"--set", "Delay=n:1"}, "Delay"), "1000");
+    EXPECT_EQ(displayAfter({"--set", "Delay=n:0.3"}, "Delay"), "1");
     EXPECT_EQ(displayAfter({"--set", "Delay=100"}, "Delay"), "100");
+    EXPECT_EQ(listed({"--set", "Marker=n:0.75"}).at("Marker")["normalised"].text, "n:0.75");
 }
 
 TEST(ParameterSet, ExactCaseFirstThenIgnoringCase) {
@@ -80,13 +86,20 @@ TEST(ParameterSet, ExactCaseFirstThenIgnoringCase) {
     EXPECT_EQ(displayAfter({"--set", "mode=swap"}, "Mode"), "swap");
 }
 
-TEST(ParameterSet, FullNameFindsANameTheEffectCutShort) {
-    EXPECT_EQ(listed({"--set", "LongNameParameter=0.75"}).at("LongName")["value"].number, 0.75);
-    EXPECT_EQ(listed({"--set", "LongName=0.25"}).at("LongName")["value"].number, 0.25);
-    // Only a longer name matches a cut one, never a shorter one.
-    EXPECT_NE(
-        runTool({"--plugin", testPlugin("tq-test-delay"), "--list", "--set", "Long=0.5"}).exitCode,
-        0);
+TEST(ParameterSet, NamesMatchWholeOrByAnUnambiguousStart) {
+    EXPECT_EQ(listed({"--set", "LongName=n:0.25"}).at("LongName")["value"].number, 0.25);
+    EXPECT_EQ(listed({"--set", "Long=n:0.5"}).at("LongName")["value"].number, 0.5);
+    EXPECT_EQ(displayAfter({"--set", "mo=swap"}, "Mode"), "swap");
+    // A typed name that runs past the effect's (cut) name is another name.
+    const RunResult longer = runTool({"--plugin", testPlugin("tq-test-delay"), "--list", "--set",
+                                      "LongNameParameter=n:0.75"});
+    EXPECT_NE(longer.exitCode, 0);
+    EXPECT_NE(longer.err.find("did you mean 'LongName' (4)"), std::string::npos) << longer.err;
+    // "Spare" starts twenty names.
+    const RunResult spare =
+        runTool({"--plugin", testPlugin("tq-test-delay"), "--list", "--set", "Spare=n:0"});
+    EXPECT_NE(spare.exitCode, 0);
+    EXPECT_NE(spare.err.find("ambiguous"), std::string::npos) << spare.err;
 }
 
 TEST(ParameterSet, StepValueIsTheMiddleOfTheStep) {
@@ -97,12 +110,13 @@ TEST(ParameterSet, StepValueIsTheMiddleOfTheStep) {
 
 TEST(ParameterSet, SearchingOneParameterLeavesTheOthersAlone) {
     // Probing Marker below 0.01 resets Gain inside the plug-in; the host puts it back.
-    const auto byName = listed({"--set", "Gain=0.25", "--set", "Marker=50.0"});
+    const auto byName = listed({"--set", "Gain=n:0.25", "--set", "Marker=50.0"});
     EXPECT_EQ(byName.at("Gain")["display"].text, "-6.02");
     EXPECT_EQ(byName.at("Marker")["display"].text, "50.0");
     // A deliberate value below 0.01 keeps the plug-in's own side effect.
-    EXPECT_EQ(listed({"--set", "Gain=0.25", "--set", "Marker=0.005"}).at("Gain")["display"].text,
-              "-oo");
+    EXPECT_EQ(
+        listed({"--set", "Gain=n:0.25", "--set", "Marker=n:0.005"}).at("Gain")["display"].text,
+        "-oo");
 }
 
 TEST(ParameterPreset, AppliesAllValuesInEitherByteOrder) {

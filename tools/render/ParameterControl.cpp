@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "ToolError.h"
+#include "effect/ParameterModel.h"
 
 namespace tq {
 namespace {
@@ -16,36 +17,68 @@ namespace {
 // Fine enough to land inside every step of any stepped parameter with up to a
 // few thousand steps, and cheap (each probe is one setParameter and one text).
 constexpr int kScanSteps = 10000;
-// Names shorter than the old 8-character convention were not cut by the effect.
-constexpr std::size_t kShortestCutName = 8;
 // Distinct texts worth listing in an error message; continuous parameters have more.
 constexpr std::size_t kMaxTextsInMessage = 16;
 
-std::string trimmed(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return {};
-    const auto last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
-
-bool equalIgnoringCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 bool equalText(const std::string& a, const std::string& b) { return a == b; }
 
-bool parseNormalised(const std::string& text, float& value) {
-    if (text.empty()) return false;
+constexpr const char* kNormalisedPrefix = "n:";
+// Candidates named when a parameter name matches none: those sharing at least
+// this many leading characters with it.
+constexpr std::size_t kCandidatePrefix = 3;
+constexpr std::size_t kMaxCandidates = 4;
+
+// "n:0.56" -> 0.56; throws for anything but a plain number from 0 to 1.
+float parseNormalised(const std::string& name, const std::string& text) {
+    const std::string number = trimmed(text.substr(std::strlen(kNormalisedPrefix)));
     errno = 0;
     char* end = nullptr;
-    const double parsed = std::strtod(text.c_str(), &end);
-    if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(parsed)) return false;
-    if (parsed < 0.0 || parsed > 1.0) return false;
-    value = static_cast<float>(parsed);
-    return true;
+    const double parsed = std::strtod(number.c_str(), &end);
+    if (number.empty() || errno != 0 || end != number.c_str() + number.size() ||
+        !(parsed >= 0.0 && parsed <= 1.0)) {
+        throw ToolError("parameter '" + name + "': '" + text +
+                        "' is no normalised value (n: takes a number from 0 to 1)");
+    }
+    return static_cast<float>(parsed);
+}
+
+std::size_t commonPrefixIgnoringCase(const std::string& a, const std::string& b) {
+    std::size_t n = 0;
+    while (n < a.size() && n < b.size() &&
+           std::tolower(static_cast<unsigned char>(a[n])) ==
+               std::tolower(static_cast<unsigned char>(b[n]))) {
+        ++n;
+    }
+    return n;
+}
+
+bool containsIgnoringCase(const std::string& text, const std::string& part) {
+    const auto lower = [](std::string s) {
+        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    return !part.empty() && lower(text).find(lower(part)) != std::string::npos;
+}
+
+// "'Transient' (2), 'TransShape' (4)"
+std::string candidateList(const std::vector<std::pair<int, std::string>>& candidates) {
+    std::string text;
+    for (const auto& [index, name] : candidates) {
+        text += (text.empty() ? "'" : ", '") + name + "' (" + std::to_string(index) + ")";
+    }
+    return text;
+}
+
+// The display with the effect's label after it, as a user reads it.
+std::string withLabel(const std::string& display, const std::string& label) {
+    return display.empty() ? display : display + label;
+}
+
+// "n:0.200000003": nine significant digits give every float back exactly.
+std::string normalisedText(float value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%s%.9g", kNormalisedPrefix, static_cast<double>(value));
+    return text;
 }
 
 vst::int32 readInt32(const unsigned char* bytes, bool bigEndian) {
@@ -128,29 +161,53 @@ PresetRecord readPresetFile(const std::string& path) {
     return preset;
 }
 
+ParameterControl::ParameterControl(PluginHost& host) : host_(host) {
+    std::vector<std::string> names;
+    for (int i = 0; i < host_.numParams(); ++i) names.push_back(host_.parameterName(i));
+    modelDescribesEffect_ = modelDescribes(host_.uniqueId(), names);
+}
+
 int ParameterControl::findParameter(const std::string& name) const {
     const int count = host_.numParams();
-    for (int i = 0; i < count; ++i) {
-        if (trimmed(host_.parameterName(i)) == name) return i;
-    }
-    for (int i = 0; i < count; ++i) {
-        if (equalIgnoringCase(trimmed(host_.parameterName(i)), name)) return i;
-    }
-    // Effects cut long names to fit the host's old small text buffers
-    // ("DetectorOrder" may arrive as "DetectorOrde"): the full name matches a
-    // cut one, if only one.
-    int cutMatch = -1;
-    for (int i = 0; i < count; ++i) {
-        const std::string cut = trimmed(host_.parameterName(i));
-        if (cut.size() < kShortestCutName || cut.size() >= name.size()) continue;
-        if (!equalIgnoringCase(cut, name.substr(0, cut.size()))) continue;
-        if (cutMatch >= 0) {
-            throw ToolError("parameter name '" + name + "' is ambiguous (--list shows the names)");
+    std::vector<std::pair<int, std::string>> names;
+    for (int i = 0; i < count; ++i) names.emplace_back(i, trimmed(host_.parameterName(i)));
+    using Rule = bool (*)(const std::string& real, const std::string& typed);
+    const Rule rules[] = {
+        [](const std::string& real, const std::string& typed) { return real == typed; },
+        [](const std::string& real, const std::string& typed) {
+            return equalIgnoringCase(real, typed);
+        },
+        // A typed name may stop short of a real one, never run past it: with
+        // "Oversample" real, "Oversampled" must not set it.
+        [](const std::string& real, const std::string& typed) {
+            return !typed.empty() && commonPrefixIgnoringCase(real, typed) == typed.size();
+        },
+    };
+    for (const Rule rule : rules) {
+        std::vector<std::pair<int, std::string>> matches;
+        for (const auto& entry : names) {
+            if (rule(entry.second, name)) matches.push_back(entry);
         }
-        cutMatch = i;
+        if (matches.size() == 1) return matches.front().first;
+        if (matches.size() > 1) {
+            throw ToolError("parameter name '" + name + "' is ambiguous: it could be " +
+                            candidateList(matches));
+        }
     }
-    if (cutMatch >= 0) return cutMatch;
-    throw ToolError("unknown parameter '" + name + "' (--list shows the names)");
+    std::vector<std::pair<int, std::string>> near;
+    for (const auto& entry : names) {
+        if (commonPrefixIgnoringCase(entry.second, name) >= kCandidatePrefix ||
+            containsIgnoringCase(entry.second, name)) {
+            near.push_back(entry);
+        }
+    }
+    std::stable_sort(near.begin(), near.end(), [&](const auto& a, const auto& b) {
+        return commonPrefixIgnoringCase(a.second, name) > commonPrefixIgnoringCase(b.second, name);
+    });
+    if (near.size() > kMaxCandidates) near.resize(kMaxCandidates);
+    std::string message = "unknown parameter '" + name + "'";
+    if (!near.empty()) message += "; did you mean " + candidateList(near) + "?";
+    throw ToolError(message + " (--list shows the names)");
 }
 
 namespace {
@@ -218,23 +275,52 @@ float ParameterControl::settle(int index, const DisplayMatch& match,
 }
 
 float ParameterControl::resolveValue(int index, const std::string& text) {
-    // A number from 0 to 1 is always a normalised value, whatever the texts.
-    float number = 0.0f;
-    if (parseNormalised(text, number)) {
-        host_.setParameter(index, number);
-        return number;
+    const std::string value = trimmed(text);
+    if (value.rfind(kNormalisedPrefix, 0) == 0) {
+        const float chosen = parseNormalised(trimmed(host_.parameterName(index)), value);
+        host_.setParameter(index, chosen);
+        return chosen;
     }
+    return modelDescribesEffect_ ? resolveModelValue(index, value) : resolveByDisplay(index, value);
+}
+
+float ParameterControl::resolveModelValue(int index, const std::string& text) {
+    const float chosen = modelValueFor(index, text);
+    host_.setParameter(index, chosen);
+    // The model is this tool's copy; a plug-in built from other sources would
+    // silently get other values, so its own display must agree.
+    const std::string shown = trimmed(host_.parameterDisplay(index));
+    const std::string expected = parameterDisplay(index, chosen);
+    if (shown != expected) {
+        throw ToolError("parameter '" + trimmed(host_.parameterName(index)) + "' at " +
+                        normalisedText(chosen) + " shows '" + shown + "', not '" + expected +
+                        "' as this tool's parameter model says (plug-in and tool from different "
+                        "builds?); give the value as n:VALUE");
+    }
+    return chosen;
+}
+
+float ParameterControl::resolveByDisplay(int index, const std::string& text) {
     const int count = host_.numParams();
     std::vector<float> before(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) before[static_cast<std::size_t>(i)] = host_.getParameter(i);
 
-    const ScanResult scan = scanDisplays(index, text);
+    ScanResult scan = scanDisplays(index, text);
+    std::string wanted = text;
+    // "-6.02dB" for a display "-6.02" labelled "dB".
+    const std::string label = trimmed(host_.parameterLabel(index));
+    if (!scan.exact.found && !scan.ignoringCase.found && !label.empty() &&
+        text.size() > label.size() &&
+        equalIgnoringCase(text.substr(text.size() - label.size()), label)) {
+        wanted = trimmed(text.substr(0, text.size() - label.size()));
+        scan = scanDisplays(index, wanted);
+    }
     float chosen = before[static_cast<std::size_t>(index)];
     bool found = true;
     if (scan.exact.found) {
-        chosen = settle(index, scan.exact, equalText, text);
+        chosen = settle(index, scan.exact, equalText, wanted);
     } else if (scan.ignoringCase.found) {
-        chosen = settle(index, scan.ignoringCase, equalIgnoringCase, text);
+        chosen = settle(index, scan.ignoringCase, equalIgnoringCase, wanted);
     } else {
         found = false;
         host_.setParameter(index, chosen);
@@ -247,7 +333,7 @@ float ParameterControl::resolveValue(int index, const std::string& text) {
     }
     if (!found) {
         std::string message = "parameter '" + trimmed(host_.parameterName(index)) +
-                              "' has no value '" + text + "' (give a number 0..1";
+                              "' has no value '" + text + "' (give n:VALUE for a value 0..1";
         if (scan.texts.size() <= kMaxTextsInMessage) {
             message += " or one of:";
             for (const auto& t : scan.texts) message += " '" + t + "'";
@@ -287,8 +373,20 @@ void ParameterControl::applyPreset(const PresetRecord& preset, const std::string
 std::vector<ParameterInfo> ParameterControl::listParameters() const {
     std::vector<ParameterInfo> list;
     for (int i = 0; i < host_.numParams(); ++i) {
-        list.push_back({i, host_.parameterName(i), host_.getParameter(i), host_.parameterDisplay(i),
-                        host_.parameterLabel(i)});
+        ParameterInfo info;
+        info.index = i;
+        info.name = host_.parameterName(i);
+        info.value = host_.getParameter(i);
+        info.display = host_.parameterDisplay(i);
+        info.label = host_.parameterLabel(i);
+        info.normalised = normalisedText(info.value);
+        if (modelDescribesEffect_) {
+            info.typed = modelTypedText(i, info.value);
+            info.range = modelRange(i);
+        } else {
+            info.typed = withLabel(trimmed(info.display), trimmed(info.label));
+        }
+        list.push_back(info);
     }
     return list;
 }

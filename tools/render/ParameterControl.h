@@ -2,9 +2,11 @@
 // --list work through setParameter, getParameter and the text opcodes only.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "ParameterUnits.h"
 #include "PluginHost.h"
 
 namespace tq {
@@ -15,6 +17,9 @@ struct ParameterInfo {
     float value = 0.0f;
     std::string display;
     std::string label;
+    std::string typed;       // what --set takes to show this display again
+    std::string normalised;  // "n:" and enough digits to give `value` back exactly
+    std::optional<ParameterRange> range;  // known for the effect the model describes
 };
 
 // A 133-byte preset record as the effect writes it: magic, kind byte '!',
@@ -32,15 +37,19 @@ PresetRecord readPresetFile(const std::string& path);
 
 class ParameterControl {
   public:
-    explicit ParameterControl(PluginHost& host) : host_(host) {}
+    explicit ParameterControl(PluginHost& host);
 
-    // Index of the parameter called `name`: exact match first, then ignoring
-    // case, then a single name the effect cut short (8 characters or more).
+    // Index of the parameter called `name`: the one name equal to it, first
+    // exactly, then ignoring case; else the one name it begins (ignoring case).
+    // A name that matches none or several is refused with the candidates.
     int findParameter(const std::string& name) const;
-    // Sets and returns the value `text` stands for: a number from 0 to 1 is the
-    // normalised value itself; anything else is a display text, found by probing
-    // values 0..1 (the middle of the first run that shows the text exactly, else
-    // ignoring case). Other parameters the probing disturbed are put back.
+    // Sets and returns the value `text` stands for. "n:X" is the normalised value
+    // X itself. For the effect the parameter model describes, anything else is a
+    // value in the parameter's unit or a step text (ParameterUnits.h); for other
+    // effects it is a display text, with or without the effect's label after it,
+    // found by probing values 0..1 (the middle of the first run that shows the
+    // text exactly, else ignoring case; other parameters the probing disturbed
+    // are put back).
     float resolveValue(int index, const std::string& text);
     // "NAME=VALUE" as given to --set.
     void applyAssignment(const std::string& assignment);
@@ -54,6 +63,8 @@ class ParameterControl {
     };
 
   private:
+    float resolveModelValue(int index, const std::string& text);
+    float resolveByDisplay(int index, const std::string& text);
     struct ScanResult {
         DisplayMatch exact;
         DisplayMatch ignoringCase;
@@ -65,6 +76,7 @@ class ParameterControl {
                  bool (*same)(const std::string&, const std::string&), const std::string& text);
 
     PluginHost& host_;
+    bool modelDescribesEffect_ = false;
 };
 
 }  // namespace tq

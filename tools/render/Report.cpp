@@ -145,13 +145,39 @@ void printReportJson(std::FILE* out, const RenderReport& report) {
 
 void printParameterTable(std::FILE* out, const std::string& effectName,
                          const std::vector<ParameterInfo>& parameters) {
-    std::fprintf(out, "%s: %zu parameters\n", effectName.c_str(), parameters.size());
-    std::fprintf(out, "%5s  %-20s %-10s %-16s %s\n", "index", "name", "value", "display", "label");
+    std::fprintf(out, "%s: %zu parameters (--set NAME=VALUE takes a value as shown, or n:0..1)\n",
+                 effectName.c_str(), parameters.size());
+    std::fprintf(out, "%5s  %-16s %-14s %-14s %s\n", "index", "name", "value", "normalised",
+                 "range or steps");
     for (const auto& p : parameters) {
-        std::fprintf(out, "%5d  %-20s %-10.6f %-16s %s\n", p.index, p.name.c_str(),
-                     static_cast<double>(p.value), p.display.c_str(), p.label.c_str());
+        const std::string range = p.range ? rangeText(*p.range) : "";
+        std::fprintf(out, "%5d  %-16s %-14s %-14s %s\n", p.index, p.name.c_str(), p.typed.c_str(),
+                     p.normalised.c_str(), range.c_str());
     }
 }
+
+namespace {
+
+std::string jsonStrings(const std::vector<std::string>& texts) {
+    std::string list = "[";
+    for (const auto& text : texts) list += (list.size() > 1 ? ", " : "") + jsonString(text);
+    return list + "]";
+}
+
+// ", \"unit\": \"dB\", \"minimum\": ..." for a parameter whose range is known.
+std::string jsonRange(const ParameterRange& range) {
+    std::string members = ", \"unit\": " + jsonString(range.unit);
+    if (!range.steps.empty()) {
+        members += ", \"steps\": " + jsonStrings(range.steps);
+    } else if (range.showsValue) {
+        members += ", \"minimum\": " + jsonString(range.minimum) +
+                   ", \"maximum\": " + jsonString(range.maximum);
+    }
+    if (!range.alsoAccepted.empty()) members += ", \"also\": " + jsonString(range.alsoAccepted);
+    return members;
+}
+
+}  // namespace
 
 void printParameterJson(std::FILE* out, const std::string& effectName,
                         const std::vector<ParameterInfo>& parameters) {
@@ -161,10 +187,12 @@ void printParameterJson(std::FILE* out, const std::string& effectName,
         const auto& p = parameters[i];
         std::fprintf(out,
                      "%s\n    {\"index\": %d, \"name\": %s, \"value\": %s, \"display\": %s, "
-                     "\"label\": %s}",
+                     "\"label\": %s, \"typed\": %s, \"normalised\": %s%s}",
                      i == 0 ? "" : ",", p.index, jsonString(p.name).c_str(),
                      jsonNumber(static_cast<double>(p.value)).c_str(),
-                     jsonString(p.display).c_str(), jsonString(p.label).c_str());
+                     jsonString(p.display).c_str(), jsonString(p.label).c_str(),
+                     jsonString(p.typed).c_str(), jsonString(p.normalised).c_str(),
+                     p.range ? jsonRange(*p.range).c_str() : "");
     }
     std::fprintf(out, "\n  ]\n}\n");
 }
