@@ -48,14 +48,21 @@ bool writeAll(int fd, const unsigned char* data, std::size_t size, int& error) {
 }
 
 // The path that a write to `path` should replace: the target of a symbolic link, so that
-// a linked preset or store value stays a link.
-std::string replacementTarget(const std::string& path) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+// a linked preset or store value stays a link. Only a regular file (or nothing) may be
+// replaced: renaming over a device, FIFO or directory that a value was linked to would
+// destroy it. Answers 0 or the errno that refuses the write.
+int replacementTarget(const std::string& path, std::string& target, struct stat& existing) {
+    target = path;
+    if (::lstat(path.c_str(), &existing) != 0) return errno == ENOENT ? 0 : errno;
+    if (S_ISLNK(existing.st_mode)) {
+        // A dangling link is refused too: the rename would replace the link itself.
         char resolved[PATH_MAX];
-        if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
+        if (::realpath(path.c_str(), resolved) == nullptr) return errno;
+        target = resolved;
+        if (::stat(target.c_str(), &existing) != 0) return errno;
     }
-    return path;
+    if (S_ISDIR(existing.st_mode)) return EISDIR;
+    return S_ISREG(existing.st_mode) ? 0 : EINVAL;
 }
 
 }  // namespace
@@ -91,7 +98,12 @@ FileReadResult readFilePrefix(const std::string& path, void* buffer, std::size_t
 }
 
 int writeFileAtomically(const std::string& path, const void* data, std::size_t size) {
-    const std::string target = replacementTarget(path);
+    std::string target;
+    struct stat existing {};
+    if (const int refusal = replacementTarget(path, target, existing); refusal != 0) {
+        return refusal;
+    }
+    const bool replacing = S_ISREG(existing.st_mode);
     const std::size_t slash = target.rfind('/');
     const std::string directory = slash == std::string::npos ? "." : target.substr(0, slash);
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
@@ -104,10 +116,7 @@ int writeFileAtomically(const std::string& path, const void* data, std::size_t s
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) return errno;
 
-    struct stat existing {};
-    const mode_t mode = ::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)
-                            ? (existing.st_mode & 07777)
-                            : (0666 & ~currentUmask());
+    const mode_t mode = replacing ? (existing.st_mode & 07777) : (0666 & ~currentUmask());
     int error = 0;
     bool ok = ::fchmod(fd, mode) == 0 || (error = errno, false);
     ok = ok && writeAll(fd, static_cast<const unsigned char*>(data), size, error);

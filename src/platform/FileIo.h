@@ -23,8 +23,11 @@ FileReadResult readFilePrefix(const std::string& path, void* buffer, std::size_t
 // file in the same directory, flushes it to disk and renames it over the target, so
 // the target holds either its old or its new contents, never a mixture, and a failed
 // write leaves it untouched. A symbolic link at `path` is followed and its target
-// replaced. The new file keeps the mode of the file it replaces; a new file gets
-// 0666 minus the process's umask. Answers 0 or the errno of the step that failed.
+// replaced. Only a regular file is ever replaced: a directory answers EISDIR, and a
+// FIFO, device or socket (directly or as a link's target) or a dangling link is
+// refused untouched (EINVAL, or the errno of resolving the link). The new file keeps
+// the mode of the file it replaces; a new file gets 0666 minus the process's umask.
+// Answers 0 or the errno of the step that failed.
 int writeFileAtomically(const std::string& path, const void* data, std::size_t size);
 
 // Creates `directory` and its missing parents (mode 0777 minus umask). True when it

@@ -127,6 +127,34 @@ TEST_F(UserStoreTest, SymbolicLinkValueIsFollowedAndStaysALink) {
     EXPECT_EQ(UserStore().readString("CurrPreset", 512), "new.tarvel");
 }
 
+TEST_F(UserStoreTest, ValuesThatAreNotRegularFilesAreNeverReplaced) {
+    ASSERT_TRUE(UserStore().createKey());
+    // A FIFO named as the value, and values linked to a FIFO, a directory and nothing.
+    const std::string fifo = config / "pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((root() + "MemoA").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink(fifo.c_str(), (root() + "CurrDir").c_str()), 0);
+    const std::string folder = config / "folder";
+    std::filesystem::create_directory(folder);
+    ASSERT_EQ(::symlink(folder.c_str(), (root() + "CurrBank").c_str()), 0);
+    ASSERT_EQ(::symlink((config / "absent").c_str(), (root() + "CurrPreset").c_str()), 0);
+
+    EXPECT_FALSE(UserStore().writeString("MemoA", "x"));
+    EXPECT_FALSE(UserStore().writeString("CurrDir", "/somewhere"));
+    EXPECT_FALSE(UserStore().writeString("CurrBank", "b.tvb"));
+    EXPECT_FALSE(UserStore().writeString("CurrPreset", "p.tarvel"));
+
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+    EXPECT_TRUE(std::filesystem::is_fifo(root() + "MemoA"));
+    EXPECT_TRUE(std::filesystem::is_symlink(root() + "CurrDir"));
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+    EXPECT_TRUE(std::filesystem::is_symlink(root() + "CurrPreset"));
+    EXPECT_FALSE(std::filesystem::exists(config / "absent"));
+    // Nothing half-made is left beside the values either.
+    for (const auto& name : directoryEntries(root())) EXPECT_NE(name.front(), '.') << name;
+}
+
 // --- reading ---
 
 TEST_F(UserStoreTest, RecordRoundTrip) {
