@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +19,12 @@
 namespace tq::tooltest {
 
 RunResult runTool(const std::vector<std::string>& arguments, const std::string& workingDirectory) {
+    RunSetup setup;
+    setup.workingDirectory = workingDirectory;
+    return runToolWith(arguments, setup);
+}
+
+RunResult runToolWith(const std::vector<std::string>& arguments, const RunSetup& setup) {
     TempDir streams;
     const std::string outPath = streams.file("stdout");
     const std::string errPath = streams.file("stderr");
@@ -26,18 +34,44 @@ RunResult runTool(const std::vector<std::string>& arguments, const std::string& 
     for (auto& a : argv) pointers.push_back(a.data());
     pointers.push_back(nullptr);
 
+    int feed[2] = {-1, -1};
+    if (setup.inputFromPipe && pipe2(feed, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    const std::string inputPath = setup.inputFile.empty() ? "/dev/null" : setup.inputFile;
     const pid_t child = fork();
     if (child == 0) {
-        const int in = open("/dev/null", O_RDONLY);
+        const int in = setup.inputFromPipe ? feed[0] : open(inputPath.c_str(), O_RDONLY);
         const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (in < 0 || out < 0 || err < 0) _exit(126);
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        if (!workingDirectory.empty() && chdir(workingDirectory.c_str()) != 0) _exit(126);
+        if (!setup.workingDirectory.empty() && chdir(setup.workingDirectory.c_str()) != 0)
+            _exit(126);
+        const rlimit noCore{0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
+        if (setup.fileSizeLimit >= 0) {
+            const auto limit = static_cast<rlim_t>(setup.fileSizeLimit);
+            const rlimit size{limit, limit};
+            if (setrlimit(RLIMIT_FSIZE, &size) != 0) _exit(126);
+        }
+        if (setup.alarmSeconds > 0) alarm(setup.alarmSeconds);
         execv(pointers[0], pointers.data());
         _exit(127);
+    }
+    if (setup.inputFromPipe) {
+        close(feed[0]);
+        // The child may stop reading early; that must not end the test with SIGPIPE.
+        const auto previous = signal(SIGPIPE, SIG_IGN);
+        std::size_t done = 0;
+        while (done < setup.inputBytes.size()) {
+            const ssize_t put =
+                write(feed[1], setup.inputBytes.data() + done, setup.inputBytes.size() - done);
+            if (put <= 0) break;
+            done += static_cast<std::size_t>(put);
+        }
+        close(feed[1]);
+        signal(SIGPIPE, previous);
     }
     RunResult result;
     int status = 0;

@@ -22,6 +22,17 @@ struct RunResult {
 RunResult runTool(const std::vector<std::string>& arguments,
                   const std::string& workingDirectory = "");
 
+// How the child of runToolWith starts.
+struct RunSetup {
+    std::string workingDirectory;  // empty: inherited
+    std::string inputFile;         // standard input from this file (empty: /dev/null)
+    bool inputFromPipe = false;    // ...or from a pipe carrying `inputBytes`
+    std::string inputBytes;
+    unsigned alarmSeconds = 0;  // a SIGALRM ends a child that would otherwise hang
+    long fileSizeLimit = -1;    // RLIMIT_FSIZE in bytes, as `ulimit -f` sets it
+};
+RunResult runToolWith(const std::vector<std::string>& arguments, const RunSetup& setup);
+
 // The same with standard error on a pseudo-terminal, as in an interactive shell;
 // `err` then holds what the terminal received.
 RunResult runToolOnTerminal(const std::vector<std::string>& arguments);

@@ -29,11 +29,27 @@ LevelMeter::~LevelMeter() { ebur128_destroy(&state_); }
 
 void LevelMeter::add(const double* interleaved, std::int64_t frames) {
     if (frames <= 0) return;
-    ebur128_add_frames_double(state_, interleaved, static_cast<std::size_t>(frames));
     const std::int64_t samples = frames * channels_;
+    std::int64_t nonFinite = 0;
     for (std::int64_t i = 0; i < samples; ++i) {
-        if (std::fabs(interleaved[i]) > 1.0) ++overs_;
+        if (!std::isfinite(interleaved[i])) {
+            ++nonFinite;
+        } else if (std::fabs(interleaved[i]) > 1.0) {
+            ++overs_;
+        }
     }
+    nonFinite_ += nonFinite;
+    if (nonFinite == 0) {
+        ebur128_add_frames_double(state_, interleaved, static_cast<std::size_t>(frames));
+        return;
+    }
+    // A NaN would poison every peak and loudness sum after it; such samples are counted
+    // on their own and measured as silence.
+    finite_.assign(interleaved, interleaved + samples);
+    for (double& sample : finite_) {
+        if (!std::isfinite(sample)) sample = 0.0;
+    }
+    ebur128_add_frames_double(state_, finite_.data(), static_cast<std::size_t>(frames));
 }
 
 LevelSummary LevelMeter::summary() const {
@@ -55,7 +71,7 @@ LevelSummary LevelMeter::summary() const {
     }
     // The oversampled estimate can fall a hair below the sample peak.
     truePeak = std::max(truePeak, samplePeak);
-    return {decibels(samplePeak), decibels(truePeak), loudness, overs_};
+    return {decibels(samplePeak), decibels(truePeak), loudness, overs_, nonFinite_};
 }
 
 }  // namespace tq

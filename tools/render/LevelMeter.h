@@ -5,14 +5,16 @@
 #include <ebur128.h>
 
 #include <cstdint>
+#include <vector>
 
 namespace tq {
 
 struct LevelSummary {
-    double samplePeakDb = 0.0;  // dBFS; -infinity for silence
-    double truePeakDb = 0.0;    // dBTP
-    double loudnessLufs = 0.0;  // integrated; -infinity below the absolute gate
-    std::int64_t overs = 0;     // samples whose magnitude exceeds full scale
+    double samplePeakDb = 0.0;   // dBFS; -infinity for silence
+    double truePeakDb = 0.0;     // dBTP
+    double loudnessLufs = 0.0;   // integrated; -infinity below the absolute gate
+    std::int64_t overs = 0;      // finite samples whose magnitude exceeds full scale
+    std::int64_t nonFinite = 0;  // NaN and infinite samples, measured as silence
 };
 
 class LevelMeter {
@@ -31,6 +33,8 @@ class LevelMeter {
     ebur128_state* state_ = nullptr;
     int channels_;
     std::int64_t overs_ = 0;
+    std::int64_t nonFinite_ = 0;
+    std::vector<double> finite_;  // a block with its non-finite samples zeroed
 };
 
 // 20 log10 of a linear level, -infinity for 0.

@@ -12,6 +12,8 @@ const char* const kUsage =
     "Renders INPUT (any file libsndfile reads, mono or stereo, 5000..200000 Hz) through a\n"
     "VST2 effect into OUTPUT (default: INPUT's name with -render). Without INPUT it renders\n"
     "a built-in demo into demo-in.wav and demo-out.wav in the current directory.\n"
+    "INPUT - reads standard input; OUTPUT - writes standard output (the report then goes\n"
+    "to standard error). An existing OUTPUT that is a pipe or device is written into.\n"
     "\n"
     "  --plugin PATH         VST2 library (default: tarvel-quolt.so beside this program)\n"
     "  --block N             frames per process call, 1..65536 (default 512)\n"
@@ -25,6 +27,7 @@ const char* const kUsage =
     "  --list                print every parameter (after --preset and --set) with its\n"
     "                        range or steps, and stop\n"
     "  --json                print the report (or --list) as JSON instead of a table\n"
+    "  --strict              refuse an input that holds fewer frames than its header says\n"
     "  --format wav|flac     output container (default: from OUTPUT's extension, else wav)\n"
     "  --subtype float|pcm16|pcm24   output samples (default float; pcm24 for FLAC)\n"
     "  --help                this text\n";
@@ -110,6 +113,9 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         } else if (argument == "--json") {
             noValue();
             options.json = true;
+        } else if (argument == "--strict") {
+            noValue();
+            options.strict = true;
         } else if (argument == "--format") {
             const std::string text = value();
             FileFormat format;
@@ -136,6 +142,9 @@ Options parseOptions(const std::vector<std::string>& arguments) {
     }
     if (!positional.empty()) options.inputPath = positional[0];
     if (positional.size() == 2) options.outputPath = positional[1];
+    if (options.inputPath == "-" && options.presetPath == "-") {
+        throw ToolError("standard input (-) can carry the input or the preset, not both");
+    }
     return options;
 }
 

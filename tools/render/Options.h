@@ -18,6 +18,7 @@ struct Options {
     std::string presetPath;
     bool list = false;
     bool json = false;
+    bool strict = false;                       // a truncated input is an error, not a warning
     std::optional<FileFormat> format;          // unset: from the output name, else WAV
     std::optional<SampleFormat> sampleFormat;  // unset: float for WAV, pcm24 for FLAC
     std::string inputPath;                     // empty: the built-in demo

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 
+#include "FileAccess.h"
 #include "ToolError.h"
 #include "effect/ParameterModel.h"
 
@@ -116,15 +116,10 @@ constexpr std::size_t kValuesOffset = 29;
 }  // namespace
 
 PresetRecord readPresetFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        throw ToolError("cannot read preset '" + path + "': " + std::strerror(errno));
-    }
+    const Descriptor file = openReadableFile(path, "preset");
     // Bytes past the record are ignored, as the effect itself does.
     std::vector<unsigned char> bytes(PresetRecord::kSize + 1);
-    file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (file.bad()) throw ToolError("cannot read preset '" + path + "': read error");
-    const auto size = static_cast<std::size_t>(file.gcount());
+    const std::size_t size = readPrefix(file.get(), bytes.data(), bytes.size(), path);
     if (size < PresetRecord::kSize) {
         throw ToolError("preset '" + path + "' is " + std::to_string(size) +
                         " bytes long, a preset record has " + std::to_string(PresetRecord::kSize));

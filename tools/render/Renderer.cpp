@@ -176,11 +176,19 @@ RenderResult renderWith(PluginHost& host, InputFile& input, AtomicOutputFile& ou
             blocks = static_cast<int>(std::min<std::int64_t>(needed, loop.capacity()));
         }
         for (int b = 0; b < blocks; ++b) {
-            const int fresh = static_cast<int>(std::min<std::int64_t>(block, inputLeft));
+            int fresh = static_cast<int>(std::min<std::int64_t>(block, inputLeft));
             if (fresh > 0) {
-                input.read(inBlock.data(), fresh);
-                inputMeter.add(inBlock.data(), fresh);
-                inputLeft -= fresh;
+                const auto got = static_cast<int>(input.read(inBlock.data(), fresh));
+                inputMeter.add(inBlock.data(), got);
+                inputLeft -= got;
+                if (got < fresh) {
+                    // The file ended before its header said: the output keeps the length
+                    // of what was there.
+                    outputLeft -= inputLeft;
+                    result.frames -= inputLeft;
+                    inputLeft = 0;
+                    fresh = got;
+                }
             }
             loop.fill(b, inBlock.data(), std::max(fresh, 0));
         }
@@ -225,6 +233,7 @@ RenderResult renderWith(PluginHost& host, InputFile& input, AtomicOutputFile& ou
         }
     }
     progress.finish();
+    if (input.truncated()) result.declaredFrames = input.truncation().declaredFrames;
     result.input = inputMeter.summary();
     result.output = outputMeter.summary();
     return result;

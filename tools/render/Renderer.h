@@ -20,7 +20,8 @@ struct RenderSettings {
 };
 
 struct RenderResult {
-    std::int64_t frames = 0;           // input and output length
+    std::int64_t frames = 0;           // input and output length (what the input held)
+    std::int64_t declaredFrames = 0;   // what a truncated input's header promised, else 0
     std::int64_t processedFrames = 0;  // including the flushed tail and padding
     int latency = 0;
     bool latencyChanged = false;  // the effect changed it mid-render: output misaligned

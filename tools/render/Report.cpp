@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "FileAccess.h"
+
 namespace tq {
 namespace {
 
@@ -33,10 +35,10 @@ double nanosecondsPerFrame(const RenderResult& result) {
 void printLevelsJson(std::FILE* out, const char* name, const LevelSummary& levels) {
     std::fprintf(out,
                  "  \"%s\": {\"sample_peak_dbfs\": %s, \"true_peak_dbtp\": %s, "
-                 "\"integrated_lufs\": %s, \"overs\": %lld},\n",
+                 "\"integrated_lufs\": %s, \"overs\": %lld, \"non_finite_samples\": %lld},\n",
                  name, jsonNumber(levels.samplePeakDb).c_str(),
                  jsonNumber(levels.truePeakDb).c_str(), jsonNumber(levels.loudnessLufs).c_str(),
-                 static_cast<long long>(levels.overs));
+                 static_cast<long long>(levels.overs), static_cast<long long>(levels.nonFinite));
 }
 
 }  // namespace
@@ -97,10 +99,14 @@ void printReportTable(std::FILE* out, const RenderReport& report) {
     std::fprintf(out, "plug-in       %s (%s)\n", report.effectName.c_str(),
                  report.pluginPath.c_str());
     if (!report.presetName.empty())
-        std::fprintf(out, "preset        %s\n", report.presetName.c_str());
+        std::fprintf(out, "preset        %s\n", printable(report.presetName).c_str());
     std::fprintf(out, "audio         %d Hz, %d -> %d channels, %.3f s, %s path, block %d\n",
                  report.sampleRate, report.inputChannels, report.outputChannels, seconds,
                  report.doublePrecision ? "double" : "float", report.blockSize);
+    if (r.declaredFrames > 0) {
+        std::fprintf(out, "truncated     header promises %lld frames, the file holds %lld\n",
+                     static_cast<long long>(r.declaredFrames), static_cast<long long>(r.frames));
+    }
     std::fprintf(out, "latency       %d frames (%.2f ms), compensated\n", r.latency,
                  1000.0 * r.latency / report.sampleRate);
     std::fprintf(out, "                      input    output\n");
@@ -112,6 +118,11 @@ void printReportTable(std::FILE* out, const RenderReport& report) {
                  levelText(r.output.loudnessLufs).c_str());
     std::fprintf(out, "overs (>0dBFS)      %8lld  %8lld\n", static_cast<long long>(r.input.overs),
                  static_cast<long long>(r.output.overs));
+    if (r.input.nonFinite > 0 || r.output.nonFinite > 0) {
+        std::fprintf(out, "NaN/inf samples     %8lld  %8lld   (measured as silence)\n",
+                     static_cast<long long>(r.input.nonFinite),
+                     static_cast<long long>(r.output.nonFinite));
+    }
     std::fprintf(out, "cpu time      %.3f s, realtime x%.1f, %.1f ns per frame\n", r.cpuSeconds,
                  realtimeFactor(r, report.sampleRate), nanosecondsPerFrame(r));
 }
@@ -129,6 +140,10 @@ void printReportJson(std::FILE* out, const RenderReport& report) {
     std::fprintf(out, "  \"input_channels\": %d,\n", report.inputChannels);
     std::fprintf(out, "  \"output_channels\": %d,\n", report.outputChannels);
     std::fprintf(out, "  \"frames\": %lld,\n", static_cast<long long>(r.frames));
+    if (r.declaredFrames > 0) {
+        std::fprintf(out, "  \"declared_frames\": %lld,\n",
+                     static_cast<long long>(r.declaredFrames));
+    }
     std::fprintf(out, "  \"precision\": \"%s\",\n", report.doublePrecision ? "double" : "float");
     std::fprintf(out, "  \"block_size\": %d,\n", report.blockSize);
     std::fprintf(out, "  \"latency_frames\": %d,\n", r.latency);

@@ -6,9 +6,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
+#include <cstdio>
 #include <cstring>
 
+#include "DeclaredLength.h"
 #include "ToolError.h"
 
 namespace tq {
@@ -16,64 +17,9 @@ namespace {
 
 std::string quoted(const std::string& path) { return "'" + path + "'"; }
 
-// The temporary file being written, for the signal handler to remove. Only one
-// output is open at a time.
-char pendingTempPath[4096] = {};
-bool handlersInstalled = false;
-
-extern "C" void removePendingOutput(int signalNumber) {
-    if (pendingTempPath[0] != '\0') ::unlink(pendingTempPath);
-    std::signal(signalNumber, SIG_DFL);
-    std::raise(signalNumber);
-}
-
-// Holds off the interrupting signals while the temporary file comes into being and its
-// name is recorded: a signal in between would otherwise end the process with the file
-// left behind. A signal that arrives meanwhile is delivered when the guard ends, and then
-// finds the name.
-class InterruptionGuard {
-  public:
-    InterruptionGuard() {
-        if (!handlersInstalled) {
-            std::signal(SIGINT, removePendingOutput);
-            std::signal(SIGTERM, removePendingOutput);
-            std::signal(SIGHUP, removePendingOutput);
-            handlersInstalled = true;
-        }
-        sigset_t interrupting;
-        sigemptyset(&interrupting);
-        sigaddset(&interrupting, SIGINT);
-        sigaddset(&interrupting, SIGTERM);
-        sigaddset(&interrupting, SIGHUP);
-        sigprocmask(SIG_BLOCK, &interrupting, &previous_);
-    }
-    ~InterruptionGuard() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-    InterruptionGuard(const InterruptionGuard&) = delete;
-    InterruptionGuard& operator=(const InterruptionGuard&) = delete;
-
-  private:
-    sigset_t previous_;
-};
-
-void rememberPendingOutput(const std::string& tempPath) {
-    const std::size_t length = std::min(tempPath.size(), sizeof pendingTempPath - 1);
-    std::memcpy(pendingTempPath, tempPath.data(), length);
-    pendingTempPath[length] = '\0';
-}
-
-void forgetPendingOutput() { pendingTempPath[0] = '\0'; }
-
-std::string directoryOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-std::string fileNameOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
+// Attempts at a fresh temporary name when a stale file of an earlier process with the
+// same process number is in the way.
+constexpr int kTemporaryAttempts = 100;
 
 int bytesPerSample(SampleFormat sampleFormat) {
     switch (sampleFormat) {
@@ -108,21 +54,17 @@ int sndfileFormat(FileFormat format, SampleFormat sampleFormat, int channels,
 
 }  // namespace
 
-InputFile::InputFile(const std::string& path) : path_(path) {
-    // Ask the system first: its reason (missing, permission) is clearer than
-    // what the sound-file library says about the same failure.
-    const int probe = ::open(path.c_str(), O_RDONLY);
-    if (probe < 0)
-        throw ToolError("cannot read input " + quoted(path) + ": " + std::strerror(errno));
-    struct stat status {};
-    const bool regular = ::fstat(probe, &status) == 0 && S_ISREG(status.st_mode);
-    ::close(probe);
-    if (!regular) throw ToolError("cannot read input " + quoted(path) + ": not a regular file");
-
-    file_ = sf_open(path.c_str(), SFM_READ, &info_);
+InputFile::InputFile(const std::string& path, bool strictLength)
+    : path_(path), strictLength_(strictLength) {
+    // Ask the system first: its reason (missing, permission, not a file) is clearer
+    // than what the sound-file library says about the same failure.
+    Descriptor fd = openReadableFile(path, "input");
+    const std::int64_t declared = declaredFrames(fd.get());
+    file_ = sf_open_fd(fd.get(), SFM_READ, &info_, SF_TRUE);
     if (file_ == nullptr) {
         throw ToolError("cannot read input " + quoted(path) + ": " + sf_strerror(nullptr));
     }
+    fd.release();  // the sound file closes it
     std::string fault;
     if (info_.channels < 1 || info_.channels > 2) {
         fault = std::to_string(info_.channels) + " channels (mono or stereo only)";
@@ -136,22 +78,46 @@ InputFile::InputFile(const std::string& path) : path_(path) {
         file_ = nullptr;
         throw ToolError("unsupported input " + quoted(path) + ": " + fault);
     }
+    if (declared > info_.frames) {
+        try {
+            noteTruncation(declared, info_.frames);
+        } catch (...) {
+            sf_close(file_);
+            file_ = nullptr;
+            throw;
+        }
+    }
 }
 
 InputFile::~InputFile() {
     if (file_ != nullptr) sf_close(file_);
 }
 
-void InputFile::read(double* interleaved, std::int64_t frames) {
-    const sf_count_t got = sf_readf_double(file_, interleaved, frames);
-    if (got != frames) {
-        const char* reason =
-            sf_error(file_) != SF_ERR_NO_ERROR ? sf_strerror(file_) : "file is truncated";
-        throw ToolError("cannot read input " + quoted(path_) + ": " + reason + " after " +
-                        std::to_string(framesRead_ + got) + " of " + std::to_string(info_.frames) +
-                        " frames");
+void InputFile::noteTruncation(std::int64_t declared, std::int64_t held,
+                               const std::string& reason) {
+    std::string what = "input " + quoted(path_) + " is truncated: its header promises " +
+                       std::to_string(declared) + " frames, the file holds " + std::to_string(held);
+    if (!reason.empty()) what += " (" + reason + ")";
+    if (strictLength_) throw ToolError(what + " (--strict)");
+    truncation_ = {declared, held};
+    std::fprintf(stderr, "tarvel-render: warning: %s; rendering those\n", what.c_str());
+}
+
+std::int64_t InputFile::read(double* interleaved, std::int64_t frames) {
+    const sf_count_t got = std::max<sf_count_t>(sf_readf_double(file_, interleaved, frames), 0);
+    const int error = sf_error(file_);
+    if (error == SF_ERR_SYSTEM) {
+        throw ToolError("cannot read input " + quoted(path_) + ": " + sf_strerror(file_) +
+                        " after " + std::to_string(framesRead_ + got) + " of " +
+                        std::to_string(info_.frames) + " frames");
     }
     framesRead_ += got;
+    if (got < frames && !truncated()) {
+        // A decoder that loses its way at a cut-off end reports an error of its own.
+        noteTruncation(info_.frames, framesRead_,
+                       error != SF_ERR_NO_ERROR ? sf_strerror(file_) : "");
+    }
+    return got;
 }
 
 AtomicOutputFile::AtomicOutputFile(const std::string& path, FileFormat format,
@@ -162,36 +128,21 @@ AtomicOutputFile::AtomicOutputFile(const std::string& path, FileFormat format,
         throw ToolError("cannot write " + quoted(path) +
                         ": FLAC stores integer samples only (use --subtype pcm16 or pcm24)");
     }
-    struct stat status {};
-    if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
-        throw ToolError("cannot write " + quoted(path) + ": it is a directory");
-    }
-    tempPath_ = directoryOf(path) + "/." + fileNameOf(path) + ".partial-XXXXXX";
-    int error = 0;
-    {
-        const InterruptionGuard guard;
-        descriptor_ = ::mkstemp(tempPath_.data());
-        error = errno;
-        if (descriptor_ >= 0) rememberPendingOutput(tempPath_);
-    }
-    if (descriptor_ < 0) {
-        tempPath_.clear();
-        throw ToolError("cannot write " + quoted(path) + ": " + std::strerror(error));
-    }
-    // mkstemp makes the file private; give it the permissions a plain create would.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(descriptor_, 0666 & ~mask);
-
+    target_ = resolveOutput(path);
     SF_INFO info{};
     info.samplerate = sampleRate;
     info.channels = channels;
     info.format = sndfileFormat(format, sampleFormat, channels, expectedFrames);
     if (!sf_format_check(&info)) {
-        discard();
         throw ToolError("cannot write " + quoted(path) + ": the format cannot hold " +
                         std::to_string(channels) + " channels at " + std::to_string(sampleRate) +
                         " Hz in this sample format");
+    }
+    if (target_.kind == OutputTarget::Kind::stream) {
+        stream_ = openOutputStream(target_.path);
+        descriptor_ = createUnnamedFile("the output " + quoted(path)).release();
+    } else {
+        createTemporary();
     }
     file_ = sf_open_fd(descriptor_, SFM_WRITE, &info, SF_FALSE);
     if (file_ == nullptr) {
@@ -204,6 +155,33 @@ AtomicOutputFile::AtomicOutputFile(const std::string& path, FileFormat format,
     // The PEAK chunk carries a time stamp; without it the same render gives the
     // same bytes on every run.
     sf_command(file_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+}
+
+void AtomicOutputFile::createTemporary() {
+    installCleanupHandlers();
+    int error = EEXIST;
+    for (int attempt = 0; attempt < kTemporaryAttempts && error == EEXIST; ++attempt) {
+        tempPath_ = temporaryNameFor(target_.path);
+        // Registered before it exists: a signal at any moment finds the name.
+        pending_.hold(tempPath_);
+        descriptor_ = ::open(tempPath_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        error = descriptor_ < 0 ? errno : 0;
+        if (descriptor_ < 0) pending_.release();
+    }
+    if (descriptor_ < 0) {
+        tempPath_.clear();
+        throw ToolError("cannot write " + quoted(path_) + ": " + std::strerror(error));
+    }
+    if (target_.exists) {
+        struct stat old {};
+        if (::stat(target_.path.c_str(), &old) == 0) {
+            // Only the owner's own ids succeed for an ordinary user; that is enough.
+            if (::fchown(descriptor_, old.st_uid, old.st_gid) != 0) {
+                (void)::fchown(descriptor_, static_cast<uid_t>(-1), old.st_gid);
+            }
+        }
+        ::fchmod(descriptor_, target_.mode & 0777);
+    }
 }
 
 AtomicOutputFile::~AtomicOutputFile() {
@@ -222,15 +200,21 @@ void AtomicOutputFile::commit() {
     if (closeError != 0) {
         throw ToolError("cannot write " + quoted(path_) + ": " + sf_error_number(closeError));
     }
-    if (::fsync(descriptor_) != 0 || ::close(descriptor_) != 0) {
+    int error = 0;
+    if (stream_.valid()) {
+        if (::lseek(descriptor_, 0, SEEK_SET) != 0) error = errno;
+        if (error == 0) error = copyAll(descriptor_, stream_.get());
+        if (error == 0 && ::close(stream_.release()) != 0) error = errno;
+        ::close(descriptor_);
         descriptor_ = -1;
-        throw ToolError("cannot write " + quoted(path_) + ": " + std::strerror(errno));
+    } else {
+        if (::fsync(descriptor_) != 0) error = errno;
+        if (::close(descriptor_) != 0 && error == 0) error = errno;
+        descriptor_ = -1;
+        if (error == 0 && ::rename(tempPath_.c_str(), target_.path.c_str()) != 0) error = errno;
     }
-    descriptor_ = -1;
-    if (::rename(tempPath_.c_str(), path_.c_str()) != 0) {
-        throw ToolError("cannot write " + quoted(path_) + ": " + std::strerror(errno));
-    }
-    forgetPendingOutput();
+    if (error != 0) throw ToolError("cannot write " + quoted(path_) + ": " + std::strerror(error));
+    pending_.release();
     committed_ = true;
 }
 
@@ -240,7 +224,7 @@ void AtomicOutputFile::discard() {
     if (descriptor_ >= 0) ::close(descriptor_);
     descriptor_ = -1;
     if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
-    forgetPendingOutput();
+    pending_.release();
 }
 
 bool parseSampleFormat(const std::string& text, SampleFormat& format) {

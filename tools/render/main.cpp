@@ -54,8 +54,8 @@ std::unique_ptr<PluginHost> loadConfiguredEffect(const Options& options, std::st
 }
 
 RenderReport renderOne(const Options& options, PluginHost& host, const std::string& inputPath,
-                       const std::string& outputPath) {
-    InputFile input(inputPath);
+                       const std::string& outputPath, bool& soundOnStandardOutput) {
+    InputFile input(inputPath, options.strict);
     if (options.doublePrecision && !host.canProcessDouble()) {
         throw ToolError("plug-in '" + host.path() + "' has no double-precision process entry");
     }
@@ -85,6 +85,7 @@ RenderReport renderOne(const Options& options, PluginHost& host, const std::stri
     report.result = renderFile(host, input, output, settings);
     host.stop();
     output.commit();
+    soundOnStandardOutput = output.writesStandardOutput();
 
     report.inputPath = inputPath;
     report.outputPath = outputPath;
@@ -135,15 +136,18 @@ int run(const std::vector<std::string>& arguments) {
         outputPath = format == FileFormat::flac ? "demo-out.flac" : "demo-out.wav";
         writeDemoInput(inputPath);
     } else if (outputPath.empty()) {
+        if (inputPath == "-") throw ToolError("give OUTPUT (or -) when INPUT is standard input");
         outputPath = defaultOutputPath(inputPath, effectiveFormat(options, ""));
     }
 
-    RenderReport report = renderOne(options, *host, inputPath, outputPath);
+    bool soundOnStandardOutput = false;
+    RenderReport report = renderOne(options, *host, inputPath, outputPath, soundOnStandardOutput);
     report.presetName = presetName;
+    std::FILE* reportStream = soundOnStandardOutput ? stderr : stdout;
     if (options.json) {
-        printReportJson(stdout, report);
+        printReportJson(reportStream, report);
     } else {
-        printReportTable(stdout, report);
+        printReportTable(reportStream, report);
     }
     return 0;
 }
