@@ -441,7 +441,7 @@ EngineSetup withAutoOut(EngineSetup s, double drive, double output) {
 
 // --- The grid ---------------------------------------------------------------------------
 
-TEST(EngineReference, EveryShapeAndDetectorSettingInRateBandZero) {
+TEST(EngineReferenceSlow, EveryShapeAndDetectorSettingInRateBandZero) {
     expectEngineFollowsTheReference(
         {
             makeSetup(44100, 0, false, 0, 1.0, 200.0, 0.02),
@@ -454,7 +454,7 @@ TEST(EngineReference, EveryShapeAndDetectorSettingInRateBandZero) {
         1.5);
 }
 
-TEST(EngineReference, EveryShapeInRateBandOne) {
+TEST(EngineReferenceSlow, EveryShapeInRateBandOne) {
     expectEngineFollowsTheReference(
         {
             makeSetup(96000, 0, true, 1, 1.0, 1000.0, 0.0),
@@ -464,7 +464,7 @@ TEST(EngineReference, EveryShapeInRateBandOne) {
         0.6);
 }
 
-TEST(EngineReference, EveryShapeInRateBandTwo) {
+TEST(EngineReferenceSlow, EveryShapeInRateBandTwo) {
     expectEngineFollowsTheReference(
         {
             withAutoOut(makeSetup(192000, 0, false, 1, 0.0, 1.0, 0.5), 1.0, 1.0),
