@@ -43,24 +43,12 @@
 #include "paths/ChannelLayout.h"
 #include "paths/HalfbandInterpolator.h"
 #include "paths/HalfbandKernels.h"
+#include "paths/InputChunk.h"
 #include "paths/QuadSmootherBank.h"
 #include "paths/SlidingMaximumPair.h"
 #include "paths/WideBuild.h"
 
 namespace tq {
-
-// Input samples as the engine accepts them: anything not finite becomes 0, magnitudes
-// below the smallest normal float become 0 (so both flavours see the same value whether
-// or not the control register flushes denormals), and magnitudes are limited to 1e6,
-// which keeps every detector value far below the peak window's sentinel.
-inline double sanitizeInput(double x) {
-    constexpr double kSmallest = 1.1754943508222875e-38;  // FLT_MIN
-    constexpr double kLargest = 1e6;
-    const double magnitude = std::fabs(x);
-    if (magnitude >= kSmallest && magnitude <= kLargest) return x;
-    if (magnitude > kLargest && magnitude <= DBL_MAX) return std::copysign(kLargest, x);
-    return 0.0;  // zero, tiny, NaN or infinite
-}
 
 template <typename Layout>
 class LimiterEngine {
@@ -91,6 +79,7 @@ class LimiterEngine {
           stage2_(kStages),
           peak_(kMaxLookAhead),
           window_(kMaxSmoothingLength),
+          inputValues_(kChunk),
           detectorValues_(kChunk),
           midValues_(kChunk),
           dryValues_(kChunk),
@@ -286,6 +275,8 @@ class LimiterEngine {
     SlidingMaximumPair<Layout> peak_;
     SlidingMaximumPair<Layout> window_;
     BlockConvolver<Layout> convolver_;
+    // The paired flavour's chunk of sanitised input (InputChunk.h).
+    typename Layout::Array inputValues_;
     // Hand-over from the first passes over a chunk (steps 1 to 6) to the next (7 to 14).
     typename Layout::Array detectorValues_;
     typename Layout::Array midValues_;
@@ -333,6 +324,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
     auto peak = peak_.cursor();
     auto window = window_.cursor();
     auto convolver = convolver_.cursor();
+    const auto inputValues = inputValues_.view();
     const auto detectorValues = detectorValues_.view();
     const auto midValues = midValues_.view();
     const auto dryValues = dryValues_.view();
@@ -409,6 +401,18 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                 ditherWords[4 * (t & 63) + (t >> 6)] = dither.nextWord();
         }
 
+        // Input: the whole chunk is read before any of it is written (hosts may process
+        // in place). The paired flavour converts and sanitises it here, a chunk at a time.
+        if constexpr (Layout::kFlavour == Flavour::Paired) {
+            if (inLeft == nullptr) {
+                for (int i = 0; i < count; ++i) inputValues.set(i, Value::both(0.0));
+            } else if constexpr (Wide) {
+                sanitizedPairsWide(inLeft + start, inRight + start, count, inputValues.pairs);
+            } else {
+                sanitizedPairs(inLeft + start, inRight + start, count, inputValues.pairs);
+            }
+        }
+
         // Steps 1 to 5 for the whole chunk: input to half-band history.
         bool anyOversampled = false;
         for (int i = 0; i < count; ++i) {
@@ -424,10 +428,10 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
             oversampleStates[i] = oversample;
             anyOversampled |= oversample;
 
-            // Input: the whole chunk is read before any of it is written (hosts may
-            // process in place).
             Value x = Value::both(0.0);
-            if (inLeft != nullptr) {
+            if constexpr (Layout::kFlavour == Flavour::Paired) {
+                x = inputValues.get(i);
+            } else if (inLeft != nullptr) {
                 x = sanitizeInputs(
                     Value(static_cast<double>(inLeft[n]), static_cast<double>(inRight[n])));
             }
