@@ -42,10 +42,13 @@ TEST(RenderOptions, Refusals) {
     EXPECT_THROW(parseOptions({"--block", "65537"}), ToolError);
     EXPECT_THROW(parseOptions({"--block", ""}), ToolError);
     EXPECT_THROW(parseOptions({"--block", "9999999999999"}), ToolError);
-    EXPECT_THROW(parseOptions({"--format", "ogg"}), ToolError);
+    EXPECT_THROW(parseOptions({"--format", "m4a"}), ToolError);
     EXPECT_THROW(parseOptions({"--list=1"}), ToolError);
     EXPECT_THROW(parseOptions({"--plugin"}), ToolError);
-    EXPECT_THROW(parseOptions({"a", "b", "c"}), ToolError);
+    EXPECT_THROW(parseOptions({"a", "b", "-o", "c"}), ToolError);
+    EXPECT_THROW(parseOptions({"a", "-o", "c", "--outdir", "d"}), ToolError);
+    EXPECT_THROW(parseOptions({"-j", "0", "a", "b", "c"}), ToolError);
+    EXPECT_THROW(parseOptions({"-", "b", "c"}), ToolError);
     EXPECT_THROW(parseOptions({"--what"}), ToolError);
 }
 

@@ -1,5 +1,8 @@
 #include "Options.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -9,11 +12,19 @@ namespace tq {
 
 const char* const kUsage =
     "usage: tarvel-render [options] [INPUT [OUTPUT]]\n"
+    "       tarvel-render [options] INPUT -o OUTPUT\n"
+    "       tarvel-render [options] [--outdir DIR] INPUT|FOLDER...\n"
     "Renders INPUT (any file libsndfile reads, mono or stereo, 5000..200000 Hz) through a\n"
     "VST2 effect into OUTPUT (default: INPUT's name with -render). Without INPUT it renders\n"
     "a built-in demo into demo-in.wav and demo-out.wav in the current directory.\n"
     "INPUT - reads standard input; OUTPUT - writes standard output (the report then goes\n"
     "to standard error). An existing OUTPUT that is a pipe or device is written into.\n"
+    "Several inputs (or a folder, or --outdir) make a batch: each file renders with its\n"
+    "own instance of the effect, in parallel, into NAME-render.wav (or the --format's\n"
+    "extension) beside it or in DIR; names that would collide get the input's extension\n"
+    "(m-mp3-render.wav, m-flac-render.wav) or a number. A folder gives its sound files,\n"
+    "leaving out hidden ones and earlier -render outputs. One failure does not stop the\n"
+    "others; the exit status is 0 only when every file succeeded.\n"
     "\n"
     "  --plugin PATH         VST2 library (default: tarvel-quolt.so beside this program)\n"
     "  --block N             frames per process call, 1..65536 (default 512)\n"
@@ -28,33 +39,31 @@ const char* const kUsage =
     "                        range or steps, and stop\n"
     "  --json                print the report (or --list) as JSON instead of a table\n"
     "  --strict              refuse an input that holds fewer frames than its header says\n"
-    "  --format wav|flac     output container (default: from OUTPUT's extension, else wav)\n"
-    "  --subtype float|pcm16|pcm24   output samples (default float; pcm24 for FLAC)\n"
+    "  --format FORMAT       wav, flac, ogg (Vorbis), opus, aiff or mp3 (default: from\n"
+    "                        OUTPUT's extension; wav when it has none)\n"
+    "  --subtype float|pcm16|pcm24   samples of wav, flac and aiff (default float for\n"
+    "                        wav, pcm24 otherwise); pcm16 and pcm24 also switch on the\n"
+    "                        effect's Quantize with matching Bits unless --set says\n"
+    "  -o, --output OUTPUT   the output of a single INPUT\n"
+    "  --outdir DIR          where a batch's outputs go (made if missing)\n"
+    "  -j, --jobs N          files rendered at once (default: one per processor core)\n"
     "  --help                this text\n";
 
 namespace {
 
 constexpr int kMaxBlockSize = 65536;
+constexpr int kMaxJobs = 256;
 
-int parseBlockSize(const std::string& text) {
+// A whole number from 1 to `largest`; `what` says what it counts for the message.
+int parseCount(const std::string& text, int largest, const std::string& what) {
     errno = 0;
     char* end = nullptr;
     const long value = std::strtol(text.c_str(), &end, 10);
     if (text.empty() || errno != 0 || end != text.c_str() + text.size() || value < 1 ||
-        value > kMaxBlockSize) {
-        throw ToolError("--block needs a whole number of frames from 1 to 65536, got '" + text +
-                        "'");
+        value > largest) {
+        throw ToolError(what + " from 1 to " + std::to_string(largest) + ", got '" + text + "'");
     }
     return static_cast<int>(value);
-}
-
-bool endsWith(const std::string& text, const std::string& suffix) {
-    if (text.size() < suffix.size()) return false;
-    for (std::size_t i = 0; i < suffix.size(); ++i) {
-        const char c = text[text.size() - suffix.size() + i];
-        if (std::tolower(static_cast<unsigned char>(c)) != suffix[i]) return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -70,8 +79,18 @@ Options parseOptions(const std::vector<std::string>& arguments) {
                 options.help = true;
                 continue;
             }
-            positional.push_back(argument);
-            continue;
+            const bool shortForm =
+                !optionsEnded && (argument == "-o" || argument.rfind("-j", 0) == 0);
+            if (!shortForm) {
+                positional.push_back(argument);
+                continue;
+            }
+            // The short forms stand for their long options.
+            if (argument == "-o") {
+                argument = "--output";
+            } else {
+                argument = argument == "-j" ? "--jobs" : "--jobs=" + argument.substr(2);
+            }
         }
         if (argument == "--") {
             optionsEnded = true;
@@ -96,7 +115,8 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         if (argument == "--plugin") {
             options.pluginPath = value();
         } else if (argument == "--block") {
-            options.blockSize = parseBlockSize(value());
+            options.blockSize =
+                parseCount(value(), kMaxBlockSize, "--block needs a whole number of frames");
         } else if (argument == "--double") {
             noValue();
             options.doublePrecision = true;
@@ -120,7 +140,8 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             const std::string text = value();
             FileFormat format;
             if (!parseFileFormat(text, format)) {
-                throw ToolError("--format must be wav or flac, got '" + text + "'");
+                throw ToolError("--format must be one of " + std::string(formatNames()) +
+                                ", got '" + text + "'");
             }
             options.format = format;
         } else if (argument == "--subtype") {
@@ -130,6 +151,14 @@ Options parseOptions(const std::vector<std::string>& arguments) {
                 throw ToolError("--subtype must be float, pcm16 or pcm24, got '" + text + "'");
             }
             options.sampleFormat = sampleFormat;
+        } else if (argument == "--output") {
+            options.outputOption = value();
+            if (options.outputOption.empty()) throw ToolError("-o needs a file name");
+        } else if (argument == "--outdir") {
+            options.outputDirectory = value();
+            if (options.outputDirectory.empty()) throw ToolError("--outdir needs a folder name");
+        } else if (argument == "--jobs") {
+            options.jobs = parseCount(value(), kMaxJobs, "-j needs a whole number of files");
         } else if (argument == "--help") {
             noValue();
             options.help = true;
@@ -137,11 +166,29 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             throw ToolError("unknown option '" + argument + "' (--help lists the options)");
         }
     }
-    if (positional.size() > 2) {
-        throw ToolError("too many file names: '" + positional[2] + "' (give INPUT and OUTPUT)");
+    if (!options.outputOption.empty()) {
+        if (!options.outputDirectory.empty()) throw ToolError("-o and --outdir exclude each other");
+        if (positional.size() != 1) {
+            throw ToolError("-o names the output of exactly one INPUT, got " +
+                            std::to_string(positional.size()) + " file names");
+        }
+        positional.push_back(options.outputOption);
     }
-    if (!positional.empty()) options.inputPath = positional[0];
-    if (positional.size() == 2) options.outputPath = positional[1];
+    // Two names without -o or --outdir keep their old meaning, INPUT OUTPUT.
+    const bool batch = !options.outputDirectory.empty() || positional.size() > 2;
+    options.inputPaths =
+        batch ? positional
+              : std::vector<std::string>(
+                    positional.begin(),
+                    positional.begin() + std::min<std::size_t>(1, positional.size()));
+    options.batch = batch;
+    if (!batch && !positional.empty()) options.inputPath = positional[0];
+    if (!batch && positional.size() == 2) options.outputPath = positional[1];
+    if (batch) {
+        for (const auto& path : positional) {
+            if (path == "-") throw ToolError("standard input (-) cannot be part of a batch");
+        }
+    }
     if (options.inputPath == "-" && options.presetPath == "-") {
         throw ToolError("standard input (-) can carry the input or the preset, not both");
     }
@@ -150,21 +197,33 @@ Options parseOptions(const std::vector<std::string>& arguments) {
 
 FileFormat effectiveFormat(const Options& options, const std::string& outputPath) {
     if (options.format) return *options.format;
-    return endsWith(outputPath, ".flac") ? FileFormat::flac : FileFormat::wav;
+    if (const auto byName = formatFromExtension(outputPath)) return *byName;
+    const std::string extension = extensionOf(outputPath);
+    // A pipe, device or standard output has no format in its name.
+    struct stat info {};
+    const bool stream =
+        outputPath == "-" || (::stat(outputPath.c_str(), &info) == 0 && !S_ISREG(info.st_mode));
+    if (extension.empty() || stream) return FileFormat::wav;
+    throw ToolError("cannot write '" + outputPath + "': '." + extension +
+                    "' is not a format this tool writes (" + formatNames() +
+                    "); --format chooses one");
 }
 
 SampleFormat effectiveSampleFormat(const Options& options, FileFormat format) {
-    if (options.sampleFormat) return *options.sampleFormat;
-    return format == FileFormat::flac ? SampleFormat::pcm24 : SampleFormat::float32;
+    if (!options.sampleFormat) return defaultSampleFormat(format);
+    if (isLossy(format)) {
+        throw ToolError(std::string("--subtype does not apply to ") + formatName(format) +
+                        ", which is encoded from the effect's output as it is");
+    }
+    return *options.sampleFormat;
 }
 
 std::string defaultOutputPath(const std::string& inputPath, FileFormat format) {
-    const auto slash = inputPath.find_last_of('/');
-    const auto dot = inputPath.find_last_of('.');
-    const bool hasExtension =
-        dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-    const std::string stem = hasExtension ? inputPath.substr(0, dot) : inputPath;
-    return stem + "-render" + (format == FileFormat::flac ? ".flac" : ".wav");
+    const std::string extension = extensionOf(inputPath);
+    const std::string stem = extension.empty()
+                                 ? inputPath
+                                 : inputPath.substr(0, inputPath.size() - extension.size() - 1);
+    return stem + "-render" + defaultExtension(format);
 }
 
 }  // namespace tq

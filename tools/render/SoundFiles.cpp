@@ -21,37 +21,6 @@ std::string quoted(const std::string& path) { return "'" + path + "'"; }
 // same process number is in the way.
 constexpr int kTemporaryAttempts = 100;
 
-int bytesPerSample(SampleFormat sampleFormat) {
-    switch (sampleFormat) {
-        case SampleFormat::pcm16:
-            return 2;
-        case SampleFormat::pcm24:
-            return 3;
-        case SampleFormat::float32:
-            break;
-    }
-    return 4;
-}
-
-int sndfileFormat(FileFormat format, SampleFormat sampleFormat, int channels,
-                  std::int64_t expectedFrames) {
-    // Plain WAV stops at 4 GB; an album-length render at a high rate goes to
-    // RF64, the WAV variant with 64-bit sizes. Ordinary files stay ordinary WAV.
-    constexpr std::int64_t kWavLimit = 0xFFFFFFFFll - (1 << 20);
-    const bool large = expectedFrames * channels * bytesPerSample(sampleFormat) > kWavLimit;
-    int container = large ? SF_FORMAT_RF64 : SF_FORMAT_WAV;
-    if (format == FileFormat::flac) container = SF_FORMAT_FLAC;
-    switch (sampleFormat) {
-        case SampleFormat::pcm16:
-            return container | SF_FORMAT_PCM_16;
-        case SampleFormat::pcm24:
-            return container | SF_FORMAT_PCM_24;
-        case SampleFormat::float32:
-            break;
-    }
-    return container | SF_FORMAT_FLOAT;
-}
-
 }  // namespace
 
 InputFile::InputFile(const std::string& path, bool strictLength)
@@ -228,27 +197,15 @@ void AtomicOutputFile::discard() {
 }
 
 bool parseSampleFormat(const std::string& text, SampleFormat& format) {
-    if (text == "float") {
-        format = SampleFormat::float32;
-    } else if (text == "pcm16") {
-        format = SampleFormat::pcm16;
-    } else if (text == "pcm24") {
-        format = SampleFormat::pcm24;
-    } else {
-        return false;
-    }
-    return true;
+    const auto parsed = sampleFormatFromName(text);
+    if (parsed) format = *parsed;
+    return parsed.has_value();
 }
 
 bool parseFileFormat(const std::string& text, FileFormat& format) {
-    if (text == "wav") {
-        format = FileFormat::wav;
-    } else if (text == "flac") {
-        format = FileFormat::flac;
-    } else {
-        return false;
-    }
-    return true;
+    const auto parsed = formatFromName(text);
+    if (parsed) format = *parsed;
+    return parsed.has_value();
 }
 
 }  // namespace tq

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "FileAccess.h"
+#include "OutputFormats.h"
 #include "PendingFiles.h"
 
 namespace tq {
@@ -57,9 +58,6 @@ class InputFile {
     Truncation truncation_;
 };
 
-enum class FileFormat { wav, flac };
-enum class SampleFormat { float32, pcm16, pcm24 };
-
 // A regular file (new, or existing and reached directly or through symbolic links) is
 // written under a temporary name beside it and renamed over it, keeping its mode and,
 // where allowed, its owner; the links stay links. An existing FIFO, device or standard
@@ -99,7 +97,7 @@ class AtomicOutputFile {
     bool committed_ = false;
 };
 
-// "float", "pcm16", "pcm24" and "wav", "flac" as given on the command line.
+// "float", "pcm16", "pcm24" and the format names as given on the command line.
 bool parseSampleFormat(const std::string& text, SampleFormat& format);
 bool parseFileFormat(const std::string& text, FileFormat& format);
 

@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "Batch.h"
 #include "DemoProgramme.h"
 #include "Options.h"
 #include "ParameterControl.h"
@@ -17,6 +20,7 @@
 #include "Report.h"
 #include "SoundFiles.h"
 #include "ToolError.h"
+#include "WordLength.h"
 
 namespace {
 
@@ -66,16 +70,24 @@ RenderReport renderOne(const Options& options, PluginHost& host, const std::stri
     }
     const int outputChannels = options.monoOut ? 1 : std::min(2, host.numOutputs());
     const FileFormat format = effectiveFormat(options, outputPath);
-    AtomicOutputFile output(outputPath, format, effectiveSampleFormat(options, format),
-                            input.sampleRate(), outputChannels, input.frames());
+    const SampleFormat sampleFormat = effectiveSampleFormat(options, format);
+    const std::string wordWarning =
+        matchWordLength(host, options.assignments, sampleFormat, format);
+    if (!wordWarning.empty()) {
+        std::fprintf(stderr, "tarvel-render: warning: '%s': %s\n", outputPath.c_str(),
+                     wordWarning.c_str());
+    }
+    AtomicOutputFile output(outputPath, format, sampleFormat, input.sampleRate(), outputChannels,
+                            input.frames());
 
     RenderSettings settings;
     settings.blockSize = options.blockSize;
     settings.precision =
         options.doublePrecision ? SamplePrecision::double_ : SamplePrecision::single;
     settings.outputChannels = outputChannels;
+    // Several files rendering at once would draw over each other's bar.
     settings.showProgress =
-        ::isatty(STDERR_FILENO) != 0 &&
+        !options.batch && ::isatty(STDERR_FILENO) != 0 &&
         static_cast<double>(input.frames()) > kProgressMinSeconds * input.sampleRate();
     // A mono file feeds input 1 only; the effect learns that input 2 is not
     // connected and runs its mono fallback.
@@ -97,6 +109,79 @@ RenderReport renderOne(const Options& options, PluginHost& host, const std::stri
     report.blockSize = settings.blockSize;
     report.doublePrecision = options.doublePrecision;
     return report;
+}
+
+// The report a printer writes, as text.
+std::string captured(const std::function<void(std::FILE*)>& print) {
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    std::FILE* stream = ::open_memstream(&buffer, &size);
+    if (stream == nullptr) throw std::bad_alloc();
+    print(stream);
+    std::fclose(stream);
+    std::string text(buffer, size);
+    std::free(buffer);
+    return text;
+}
+
+JobOutcome renderJob(const Options& options, const BatchJob& job) {
+    std::string presetName;
+    const auto host = loadConfiguredEffect(options, presetName);
+    bool soundOnStandardOutput = false;
+    RenderReport report = renderOne(options, *host, job.input, job.output, soundOnStandardOutput);
+    report.presetName = presetName;
+    JobOutcome outcome;
+    outcome.report = captured([&](std::FILE* out) {
+        if (options.json) {
+            printReportJson(out, report);
+        } else {
+            printReportTable(out, report);
+        }
+    });
+    outcome.inputLufs = report.result.input.loudnessLufs;
+    outcome.outputLufs = report.result.output.loudnessLufs;
+    outcome.outputTruePeakDb = report.result.output.truePeakDb;
+    return outcome;
+}
+
+// Several files, each with its own instance of the effect; a report for each as it
+// ends, then a summary (or one JSON document holding them all).
+int runFiles(const Options& options) {
+    const std::vector<BatchJob> jobs =
+        planBatch(options.inputPaths, options.outputDirectory, effectiveFormat(options, ""));
+    const auto outcomes = runBatch(
+        jobs, options.jobs, [&](const BatchJob& job) { return renderJob(options, job); },
+        [&](const BatchJob& job, const JobOutcome& outcome) {
+            if (!outcome.succeeded) {
+                std::fprintf(stderr, "tarvel-render: %s: %s\n", job.input.c_str(),
+                             outcome.error.c_str());
+            } else if (!options.json) {
+                std::fprintf(stdout, "%s\n", outcome.report.c_str());
+                std::fflush(stdout);
+            }
+        });
+    std::size_t failed = 0;
+    for (const auto& outcome : outcomes) failed += outcome.succeeded ? 0 : 1;
+    if (options.json) {
+        std::fprintf(stdout, "{\n\"files\": [");
+        for (std::size_t i = 0; i < jobs.size(); ++i) {
+            std::fprintf(stdout, "%s\n", i == 0 ? "" : ",");
+            if (outcomes[i].succeeded) {
+                std::string text = outcomes[i].report;
+                while (!text.empty() && text.back() == '\n') text.pop_back();
+                std::fputs(text.c_str(), stdout);
+            } else {
+                std::fprintf(stdout, "{\"input_file\": %s, \"output_file\": %s, \"error\": %s}",
+                             jsonString(jobs[i].input).c_str(), jsonString(jobs[i].output).c_str(),
+                             jsonString(outcomes[i].error).c_str());
+            }
+        }
+        std::fprintf(stdout, "\n],\n\"rendered\": %zu,\n\"failed\": %zu\n}\n", jobs.size() - failed,
+                     failed);
+    } else {
+        printBatchSummary(stdout, jobs, outcomes);
+    }
+    return failed == 0 ? 0 : 1;
 }
 
 void writeDemoInput(const std::string& path) {
@@ -126,6 +211,10 @@ int run(const std::vector<std::string>& arguments) {
         return 0;
     }
 
+    if (options.batch || (options.inputPaths.size() == 1 && isFolder(options.inputPaths[0]) &&
+                          options.outputPath.empty())) {
+        return runFiles(options);
+    }
     std::string inputPath = options.inputPath;
     std::string outputPath = options.outputPath;
     if (inputPath.empty()) {
@@ -133,7 +222,7 @@ int run(const std::vector<std::string>& arguments) {
         // plug-in leaves nothing behind.
         inputPath = kDemoInput;
         const FileFormat format = effectiveFormat(options, "");
-        outputPath = format == FileFormat::flac ? "demo-out.flac" : "demo-out.wav";
+        outputPath = std::string("demo-out") + defaultExtension(format);
         writeDemoInput(inputPath);
     } else if (outputPath.empty()) {
         if (inputPath == "-") throw ToolError("give OUTPUT (or -) when INPUT is standard input");
