@@ -143,6 +143,27 @@ TEST_F(RenderBatchTest, AFolderAndJsonForTheWholeBatch) {
     EXPECT_FALSE(fileExists(dir_.file("album/1-render-render.wav")));
 }
 
+TEST_F(RenderBatchTest, APresetOnStandardInputReachesEveryFile) {
+    writeAudio(dir_.file("a.wav"), makeSignal(44100, 2, 4000, 59));
+    writeAudio(dir_.file("b.wav"), makeSignal(44100, 2, 5000, 60));
+    writeBytes(reference_.file("p.tarvel"), presetRecord(std::vector<float>(26, 0.25f)));
+    RunSetup setup;
+    setup.inputFromPipe = true;
+    setup.inputBytes = readText(reference_.file("p.tarvel"));
+    const RunResult run = runToolWith(withDelay({"--preset", "-", "-j", "2", dir_.file("a.wav"),
+                                                 dir_.file("b.wav"), "--outdir", dir_.file("out")}),
+                                      setup);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    for (const std::string name : {"a", "b"}) {
+        const std::string single = reference_.file(name + "-single.wav");
+        ASSERT_EQ(runTool(withDelay({"--preset", reference_.file("p.tarvel"),
+                                     dir_.file(name + ".wav"), single}))
+                      .exitCode,
+                  0);
+        EXPECT_EQ(readText(dir_.file("out/" + name + "-render.wav")), readText(single)) << name;
+    }
+}
+
 TEST_F(RenderBatchTest, DashOGivesASingleInputItsOutput) {
     writeAudio(dir_.file("in.wav"), makeSignal(44100, 2, 4000, 58));
     const RunResult run = runTool(withDelay({dir_.file("in.wav"), "-o", dir_.file("master.flac")}));

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "ToolError.h"
@@ -66,7 +67,25 @@ Descriptor duplicate(int fd, const std::string& what) {
     return Descriptor(copy);
 }
 
+// Opens `fd` again as a file description of its own (its own offset), so every reader
+// of standard input starts at the beginning, however many times it is read.
+Descriptor reopened(int fd) {
+    const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    Descriptor copy(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!copy.valid()) {
+        copy = duplicate(fd, "standard input");
+        ::lseek(copy.get(), 0, SEEK_SET);
+    }
+    return copy;
+}
+
 Descriptor readableStandardInput(const std::string& what) {
+    // Standard input can be read once; a copy of it serves every later reader (the
+    // passes of a render, the files of a batch).
+    static std::mutex spooling;
+    static int spool = -1;
+    const std::lock_guard<std::mutex> lock(spooling);
+    if (spool >= 0) return reopened(spool);
     struct stat info {};
     if (::fstat(STDIN_FILENO, &info) != 0) {
         throw ToolError("cannot read " + what + " from standard input: " + systemReason(errno));
@@ -77,16 +96,14 @@ Descriptor readableStandardInput(const std::string& what) {
     if (S_ISDIR(info.st_mode)) {
         throw ToolError("cannot read " + what + " from standard input: it is a directory");
     }
-    if (S_ISREG(info.st_mode)) return duplicate(STDIN_FILENO, "standard input");
+    if (S_ISREG(info.st_mode)) return reopened(STDIN_FILENO);
     // A pipe cannot seek; the sound-file reader and the length check both need to.
-    Descriptor spool = createUnnamedFile("standard input");
-    if (const int error = copyAll(STDIN_FILENO, spool.get()); error != 0) {
+    Descriptor copy = createUnnamedFile("standard input");
+    if (const int error = copyAll(STDIN_FILENO, copy.get()); error != 0) {
         throw ToolError("cannot read " + what + " from standard input: " + systemReason(error));
     }
-    if (::lseek(spool.get(), 0, SEEK_SET) != 0) {
-        throw ToolError("cannot read " + what + " from standard input: " + systemReason(errno));
-    }
-    return spool;
+    spool = copy.release();
+    return reopened(spool);
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ class Descriptor {
 // FIFO, device or socket named by path is refused at once (it is opened without
 // blocking and its type checked before anything is read). Standard input that is not
 // a regular file is first copied to an unnamed temporary file, so the caller always
-// gets a seekable regular file. `what` names the file in the message ("input",
+// gets a seekable regular file; every call for "-" reads it from the start. `what` names the file in the message ("input",
 // "preset"). Throws ToolError naming the file and the reason.
 Descriptor openReadableFile(const std::string& path, const std::string& what);
 

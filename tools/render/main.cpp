@@ -15,6 +15,7 @@
 #include "DemoProgramme.h"
 #include "Options.h"
 #include "ParameterControl.h"
+#include "PendingFiles.h"
 #include "PluginHost.h"
 #include "Renderer.h"
 #include "Report.h"
@@ -194,6 +195,8 @@ void writeDemoInput(const std::string& path) {
 }
 
 int run(const std::vector<std::string>& arguments) {
+    // Before any file exists: a signal or file-size limit must find the handlers set.
+    installCleanupHandlers();
     const Options options = parseOptions(arguments);
     if (options.help) {
         std::fputs(kUsage, stdout);
