@@ -104,6 +104,20 @@ class MeterFrames {
         }
     }
 
+    // The usual block: the whole limiter gain and the leveller shown ("AttShow" 1, 2 and
+    // L), output peaks without the inter-sample values. usualFrame() is frame() for such a
+    // block, with those settings fixed where it is compiled.
+    bool takesUsualRoute() const {
+        return showBank_ && showTransient_ && showLeveller_ && !oversampled_;
+    }
+    [[gnu::always_inline]] void usualFrame(DoublePair dry, DoublePair gain, double leveller,
+                                           DoublePair out, bool powerOn) {
+        inputFrame(dry);
+        if (powerOn) att_ = min(gain * DoublePair::both(leveller), att_);
+        outPeak_ = max(outPeak_, abs(out));
+        outMs_ = smoothSquare(outMs_, out);
+    }
+
     // Whether frame() reads its bankShare argument this block (one of "AttShow" bits 0
     // and 1 without the other).
     bool needsBankShare() const { return showBank_ != showTransient_; }

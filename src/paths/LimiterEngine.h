@@ -334,6 +334,9 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
     std::uint32_t* const ditherWords = ditherWords_.data();
     MeterFrames meterFrames = meters.frames();
     const bool needsBankShare = meterFrames.needsBankShare();
+    // The usual block (no requantization, the meters' usual route) runs loop bodies built
+    // for it, without the per-frame tests of those block-constant settings.
+    const bool usualBlock = !requantizer.enabled() && meterFrames.takesUsualRoute();
     RequantizerFrames requantizerFrames = requantizer.frames();
     NoiseGenerator dither = generator;  // a local copy keeps the three words in registers
 #if TQ_WIDE_BUILD
@@ -364,9 +367,17 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
 
     // Measurements (the dry input aligned with the output, the limiter gain and the bank's
     // share of it, the leveller gain, the output) and step 14 for one frame.
-    const auto finishFrame = [&](int n, int i, Value dryOut, Value gain, Value share,
-                                 double levellerGain, Value out, bool powerOn)
+    const auto finishFrame = [&]<bool kUsual>(std::bool_constant<kUsual>, int n, int i,
+                                              Value dryOut, Value gain, Value share,
+                                              double levellerGain, Value out, bool powerOn)
         __attribute__((always_inline)) {
+        if constexpr (kUsual) {
+            meterFrames.usualFrame(asPair(dryOut), asPair(gain), levellerGain, asPair(out),
+                                   powerOn);
+            const Value y = min(max(out, Value::both(-1.0)), Value::both(1.0));
+            if (outLeft != nullptr) Layout::storeFrame(outLeft, outRight, n, y);
+            return;
+        }
         meterFrames.frame(asPair(dryOut), asPair(gain), asPair(share), levellerGain, asPair(out),
                           powerOn);
         // 14. Requantization or the final clip. The clip is a plain min/max: the textbook
@@ -506,8 +517,10 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
         // so neither loop keeps the other's smoother values in registers. Each frame reads
         // the order once: a stretch ends at the first frame that reads the other order,
         // and the next stretch starts with that frame and that reading.
-        const auto stretch = [&](auto order, int first) __attribute__((always_inline)) {
+        const auto stretch = [&](auto order, auto usual, int first)
+            __attribute__((always_inline)) {
             constexpr bool kSecondOrder = decltype(order)::value;
+            constexpr bool kUsual = decltype(usual)::value;
             if constexpr (kSecondOrder) {
                 if (stage2FollowsStage1) {
 #if TQ_WIDE_BUILD
@@ -592,7 +605,8 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                 const Value dryOut = dryValues.get(i);
                 const Value out = powerOn ? gain * delayed * Value::both(outputGains[i]) : dryOut;
 
-                finishFrame(n, i, dryOut, gain, needsBankShare ? bankShare(transient, bank) : one,
+                finishFrame(usual, n, i, dryOut, gain,
+                            !kUsual && needsBankShare ? bankShare(transient, bank) : one,
                             levellerGains[i], out, powerOn);
             }
             return count;
@@ -600,7 +614,13 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
         bool secondOrder = opaque(parameters)->detectorOrder.load(relaxed) != 0;
         for (int next = 0; next < count; secondOrder = !secondOrder) {
             // A stretch ends before the end of the chunk only where the order changed.
-            next = secondOrder ? stretch(std::true_type{}, next) : stretch(std::false_type{}, next);
+            if (usualBlock) {
+                next = secondOrder ? stretch(std::true_type{}, std::true_type{}, next)
+                                   : stretch(std::false_type{}, std::true_type{}, next);
+            } else {
+                next = secondOrder ? stretch(std::true_type{}, std::false_type{}, next)
+                                   : stretch(std::false_type{}, std::false_type{}, next);
+            }
         }
 
         // The chunk's last 63 samples become the history before the next one.
