@@ -164,6 +164,13 @@ TEST_F(RenderBatchTest, APresetOnStandardInputReachesEveryFile) {
     }
 }
 
+TEST_F(RenderBatchTest, VersionNamesTheToolAndTheEffect) {
+    const RunResult run = runTool(withDelay({"--version"}));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out.rfind("tarvel-render ", 0), 0u) << run.out;
+    EXPECT_NE(run.out.find("tq-test-delay"), std::string::npos) << run.out;
+}
+
 TEST_F(RenderBatchTest, DashOGivesASingleInputItsOutput) {
     writeAudio(dir_.file("in.wav"), makeSignal(44100, 2, 4000, 58));
     const RunResult run = runTool(withDelay({dir_.file("in.wav"), "-o", dir_.file("master.flac")}));

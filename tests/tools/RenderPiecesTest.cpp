@@ -37,6 +37,25 @@ TEST(RenderOptions, DefaultsAndValues) {
     EXPECT_EQ(parseOptions({"--", "--odd.wav"}).inputPath, "--odd.wav");
 }
 
+TEST(RenderOptions, BatchesAndTheirOptions) {
+    const Options two = parseOptions({"in.wav", "out.wav"});
+    EXPECT_FALSE(two.batch) << "two names stay INPUT OUTPUT";
+    EXPECT_EQ(two.outputPath, "out.wav");
+    const Options dashO = parseOptions({"-o", "x.flac", "in.wav"});
+    EXPECT_FALSE(dashO.batch);
+    EXPECT_EQ(dashO.inputPath, "in.wav");
+    EXPECT_EQ(dashO.outputPath, "x.flac");
+    const Options three = parseOptions({"-j3", "a", "b", "c"});
+    EXPECT_TRUE(three.batch);
+    EXPECT_EQ(three.jobs, 3);
+    EXPECT_EQ(three.inputPaths, (std::vector<std::string>{"a", "b", "c"}));
+    const Options outdir = parseOptions({"--outdir", "d", "-j", "2", "a", "b"});
+    EXPECT_TRUE(outdir.batch);
+    EXPECT_EQ(outdir.outputDirectory, "d");
+    EXPECT_EQ(outdir.inputPaths, (std::vector<std::string>{"a", "b"}));
+    EXPECT_TRUE(parseOptions({"--version"}).version);
+}
+
 TEST(RenderOptions, Refusals) {
     EXPECT_THROW(parseOptions({"--block", "0"}), ToolError);
     EXPECT_THROW(parseOptions({"--block", "65537"}), ToolError);

@@ -47,6 +47,7 @@ const char* const kUsage =
     "  -o, --output OUTPUT   the output of a single INPUT\n"
     "  --outdir DIR          where a batch's outputs go (made if missing)\n"
     "  -j, --jobs N          files rendered at once (default: one per processor core)\n"
+    "  --version             the tool's version, and which effect it loads\n"
     "  --help                this text\n";
 
 namespace {
@@ -159,6 +160,9 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             if (options.outputDirectory.empty()) throw ToolError("--outdir needs a folder name");
         } else if (argument == "--jobs") {
             options.jobs = parseCount(value(), kMaxJobs, "-j needs a whole number of files");
+        } else if (argument == "--version") {
+            noValue();
+            options.version = true;
         } else if (argument == "--help") {
             noValue();
             options.help = true;

@@ -29,6 +29,7 @@ struct Options {
     std::string outputDirectory;  // --outdir DIR
     int jobs = 0;                 // -j N; 0: one per processor core
     bool help = false;
+    bool version = false;
 };
 
 // Throws ToolError for an unknown option or a bad option value.

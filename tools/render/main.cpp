@@ -202,6 +202,17 @@ int run(const std::vector<std::string>& arguments) {
         std::fputs(kUsage, stdout);
         return 0;
     }
+    if (options.version) {
+        std::printf("tarvel-render %s\n", TQ_RENDER_VERSION_TEXT);
+        try {
+            std::string presetName;
+            const auto host = loadConfiguredEffect(options, presetName);
+            std::printf("plug-in %s (%s)\n", host->effectName().c_str(), host->path().c_str());
+        } catch (const ToolError& error) {
+            std::printf("plug-in not loaded: %s\n", error.what());
+        }
+        return 0;
+    }
     std::string presetName;
     const auto host = loadConfiguredEffect(options, presetName);
     if (options.list) {
