@@ -70,15 +70,19 @@ TEST(RenderReport, LevelsOfAKnownSine) {
     EXPECT_NEAR(out["integrated_lufs"].number, in["integrated_lufs"].number, 0.01);
 }
 
-TEST(RenderReport, MonoCountsAsDualMono) {
+TEST(RenderReport, MonoIsMeasuredAsMono) {
     TempDir dir;
     const Json mono = renderJson(dir, sine(48000, 1, 5.0, 0.5, 997.0));
     const Json stereo = renderJson(dir, sine(48000, 2, 5.0, 0.5, 997.0));
-    EXPECT_NEAR(mono["input"]["integrated_lufs"].number, stereo["input"]["integrated_lufs"].number,
-                0.01);
-    // The mono file rendered to stereo measures the same as its input.
-    EXPECT_NEAR(mono["output"]["integrated_lufs"].number, mono["input"]["integrated_lufs"].number,
-                0.01);
+    // One channel of the same signal carries half the power of two.
+    EXPECT_NEAR(mono["input"]["integrated_lufs"].number,
+                stereo["input"]["integrated_lufs"].number - 3.01, 0.02);
+    EXPECT_EQ(mono["input"]["measured_as"].text, "mono");
+    EXPECT_EQ(stereo["input"]["measured_as"].text, "stereo");
+    const Json monoOut = renderJson(dir, sine(48000, 1, 5.0, 0.5, 997.0), {"--mono-out"});
+    EXPECT_EQ(monoOut["output"]["measured_as"].text, "mono");
+    EXPECT_NEAR(monoOut["output"]["integrated_lufs"].number,
+                monoOut["input"]["integrated_lufs"].number, 0.01);
 }
 
 TEST(RenderReport, SilenceAndOversAreReported) {

@@ -10,25 +10,45 @@
 
 namespace tq {
 
+namespace {
+
+constexpr double kNegativeInfinity = -std::numeric_limits<double>::infinity();
+
+}  // namespace
+
 double decibels(double linear) {
-    if (!(linear > 0.0)) return -std::numeric_limits<double>::infinity();
+    if (!(linear > 0.0)) return kNegativeInfinity;
     return 20.0 * std::log10(linear);
 }
 
-LevelMeter::LevelMeter(int channels, int sampleRate) : channels_(channels) {
+LevelMeter::LevelMeter(int channels, int sampleRate)
+    : channels_(channels),
+      stepFrames_(std::max(1, sampleRate / 10)),
+      momentaryFrames_(static_cast<std::int64_t>(sampleRate) * 2 / 5),
+      shortTermFrames_(static_cast<std::int64_t>(sampleRate) * 3),
+      maxMomentary_(kNegativeInfinity),
+      maxShortTerm_(kNegativeInfinity) {
     state_ = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sampleRate),
-                          EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
+                          EBUR128_MODE_I | EBUR128_MODE_S | EBUR128_MODE_LRA |
+                              EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_TRUE_PEAK);
     if (state_ == nullptr) {
         throw ToolError("cannot measure loudness of " + std::to_string(channels) + " channels at " +
                         std::to_string(sampleRate) + " Hz");
     }
-    if (channels == 1) ebur128_set_channel(state_, 0, EBUR128_DUAL_MONO);
 }
 
 LevelMeter::~LevelMeter() { ebur128_destroy(&state_); }
 
 void LevelMeter::add(const double* interleaved, std::int64_t frames) {
-    if (frames <= 0) return;
+    while (frames > 0) {
+        const std::int64_t chunk = std::min(frames, stepFrames_ - framesInStep_);
+        addUpToStep(interleaved, chunk);
+        interleaved += chunk * channels_;
+        frames -= chunk;
+    }
+}
+
+void LevelMeter::addUpToStep(const double* interleaved, std::int64_t frames) {
     const std::int64_t samples = frames * channels_;
     std::int64_t nonFinite = 0;
     for (std::int64_t i = 0; i < samples; ++i) {
@@ -41,15 +61,34 @@ void LevelMeter::add(const double* interleaved, std::int64_t frames) {
     nonFinite_ += nonFinite;
     if (nonFinite == 0) {
         ebur128_add_frames_double(state_, interleaved, static_cast<std::size_t>(frames));
-        return;
+    } else {
+        // A NaN would poison every peak and loudness sum after it; such samples are
+        // counted on their own and measured as silence.
+        finite_.assign(interleaved, interleaved + samples);
+        for (double& sample : finite_) {
+            if (!std::isfinite(sample)) sample = 0.0;
+        }
+        ebur128_add_frames_double(state_, finite_.data(), static_cast<std::size_t>(frames));
     }
-    // A NaN would poison every peak and loudness sum after it; such samples are counted
-    // on their own and measured as silence.
-    finite_.assign(interleaved, interleaved + samples);
-    for (double& sample : finite_) {
-        if (!std::isfinite(sample)) sample = 0.0;
+    framesInStep_ += frames;
+    framesSeen_ += frames;
+    if (framesInStep_ == stepFrames_) {
+        framesInStep_ = 0;
+        sampleWindows();
     }
-    ebur128_add_frames_double(state_, finite_.data(), static_cast<std::size_t>(frames));
+}
+
+void LevelMeter::sampleWindows() {
+    // A window not yet filled would be measured partly on silence.
+    double value = 0.0;
+    if (framesSeen_ >= momentaryFrames_ &&
+        ebur128_loudness_momentary(state_, &value) == EBUR128_SUCCESS) {
+        maxMomentary_ = std::max(maxMomentary_, value);
+    }
+    if (framesSeen_ >= shortTermFrames_ &&
+        ebur128_loudness_shortterm(state_, &value) == EBUR128_SUCCESS) {
+        maxShortTerm_ = std::max(maxShortTerm_, value);
+    }
 }
 
 LevelSummary LevelMeter::summary() const {
@@ -65,13 +104,24 @@ LevelSummary LevelMeter::summary() const {
             truePeak = std::max(truePeak, value);
         }
     }
-    double loudness = -std::numeric_limits<double>::infinity();
-    if (ebur128_loudness_global(state_, &loudness) != EBUR128_SUCCESS) {
-        loudness = -std::numeric_limits<double>::infinity();
+    LevelSummary summary;
+    summary.loudnessLufs = kNegativeInfinity;
+    if (ebur128_loudness_global(state_, &summary.loudnessLufs) != EBUR128_SUCCESS) {
+        summary.loudnessLufs = kNegativeInfinity;
+    }
+    if (ebur128_loudness_range(state_, &summary.loudnessRangeLu) != EBUR128_SUCCESS ||
+        !std::isfinite(summary.loudnessRangeLu)) {
+        summary.loudnessRangeLu = 0.0;
     }
     // The oversampled estimate can fall a hair below the sample peak.
     truePeak = std::max(truePeak, samplePeak);
-    return {decibels(samplePeak), decibels(truePeak), loudness, overs_, nonFinite_};
+    summary.samplePeakDb = decibels(samplePeak);
+    summary.truePeakDb = decibels(truePeak);
+    summary.maxShortTermLufs = maxShortTerm_;
+    summary.maxMomentaryLufs = maxMomentary_;
+    summary.overs = overs_;
+    summary.nonFinite = nonFinite_;
+    return summary;
 }
 
 }  // namespace tq

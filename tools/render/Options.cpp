@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 #include "ToolError.h"
@@ -47,6 +49,12 @@ const char* const kUsage =
     "  -o, --output OUTPUT   the output of a single INPUT\n"
     "  --outdir DIR          where a batch's outputs go (made if missing)\n"
     "  -j, --jobs N          files rendered at once (default: one per processor core)\n"
+    "  --target-lufs L       find the Drive (Output trims for the ceiling) that gives the\n"
+    "                        output an integrated loudness within 0.1 LU of L, -70..0\n"
+    "  --ceiling-dbtp C      keep the output's true peak at or below C dBTP, -12..0\n"
+    "                        (lowers Output and renders again when a pass overshoots)\n"
+    "                        streaming master: --target-lufs -14 --ceiling-dbtp -1\n"
+    "  --plot FILE.png       draw input and output envelopes and the gain reduction\n"
     "  --version             the tool's version, and which effect it loads\n"
     "  --help                this text\n";
 
@@ -65,6 +73,20 @@ int parseCount(const std::string& text, int largest, const std::string& what) {
         throw ToolError(what + " from 1 to " + std::to_string(largest) + ", got '" + text + "'");
     }
     return static_cast<int>(value);
+}
+
+// A level given on the command line, in `low`..`high`.
+double parseLevel(const std::string& option, const std::string& text, double low, double high) {
+    errno = 0;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || errno != 0 || end != text.c_str() + text.size() || !std::isfinite(value) ||
+        value < low || value > high) {
+        char range[64];
+        std::snprintf(range, sizeof range, "%g to %g", low, high);
+        throw ToolError(option + " needs a number from " + range + ", got '" + text + "'");
+    }
+    return value;
 }
 
 }  // namespace
@@ -163,6 +185,13 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         } else if (argument == "--version") {
             noValue();
             options.version = true;
+        } else if (argument == "--target-lufs") {
+            options.targetLufs = parseLevel(argument, value(), -70.0, 0.0);
+        } else if (argument == "--ceiling-dbtp") {
+            options.ceilingDbtp = parseLevel(argument, value(), -12.0, 0.0);
+        } else if (argument == "--plot") {
+            options.plotPath = value();
+            if (options.plotPath.empty()) throw ToolError("--plot needs a file name");
         } else if (argument == "--help") {
             noValue();
             options.help = true;

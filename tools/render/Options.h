@@ -21,6 +21,9 @@ struct Options {
     bool strict = false;                       // a truncated input is an error, not a warning
     std::optional<FileFormat> format;          // unset: from the output name, else WAV
     std::optional<SampleFormat> sampleFormat;  // unset: float for WAV, pcm24 for FLAC
+    std::optional<double> targetLufs;          // integrated loudness of the output
+    std::optional<double> ceilingDbtp;         // highest true peak of the output
+    std::string plotPath;                      // empty: no picture
     std::string inputPath;                     // empty: the built-in demo (or a batch)
     std::string outputPath;                    // empty: derived from the input
     std::vector<std::string> inputPaths;       // every INPUT or FOLDER named

@@ -143,6 +143,11 @@ bool PluginHost::canProcessDouble() const {
            effect_->processDoubleReplacing != nullptr;
 }
 
+int PluginHost::version() const {
+    const auto vendorVersion = static_cast<int>(dispatch(vst::effGetVendorVersion));
+    return vendorVersion != 0 ? vendorVersion : effect_->version;
+}
+
 std::string PluginHost::parameterName(int index) const {
     return dispatchText(vst::effGetParamName, index);
 }

@@ -27,6 +27,8 @@ class PluginHost {
     int numParams() const { return effect_->numParams; }
     int uniqueId() const { return effect_->uniqueID; }
     bool canProcessDouble() const;
+    // The effect's own version number: its vendor version, else the record's.
+    int version() const;
     // The latency the effect reports now (it may change with the sample rate).
     int initialDelay() const { return effect_->initialDelay; }
 

@@ -159,6 +159,7 @@ RenderResult renderWith(PluginHost& host, InputFile& input, AtomicOutputFile& ou
     BlockLoop<Sample> loop(host, inChannels, outChannels, block);
     LevelMeter inputMeter(inChannels, input.sampleRate());
     LevelMeter outputMeter(outChannels, input.sampleRate());
+    result.trace = EnvelopeTrace(input.sampleRate(), inChannels, outChannels);
     std::vector<double> inBlock(static_cast<std::size_t>(block) * inChannels);
     std::vector<double> outBlock(static_cast<std::size_t>(block) * outChannels);
     ProgressBar progress(settings.showProgress);
@@ -180,6 +181,7 @@ RenderResult renderWith(PluginHost& host, InputFile& input, AtomicOutputFile& ou
             if (fresh > 0) {
                 const auto got = static_cast<int>(input.read(inBlock.data(), fresh));
                 inputMeter.add(inBlock.data(), got);
+                result.trace.addInput(inBlock.data(), got);
                 inputLeft -= got;
                 if (got < fresh) {
                     // The file ended before its header said: the output keeps the length
@@ -221,12 +223,12 @@ RenderResult renderWith(PluginHost& host, InputFile& input, AtomicOutputFile& ou
 
             const int dropped = static_cast<int>(std::min<std::int64_t>(framesToDrop, block));
             framesToDrop -= dropped;
-            const int kept =
-                static_cast<int>(std::min<std::int64_t>(block - dropped, outputLeft));
+            const int kept = static_cast<int>(std::min<std::int64_t>(block - dropped, outputLeft));
             if (kept > 0) {
                 loop.copyOutput(b, dropped, kept, outBlock.data());
                 output.write(outBlock.data(), kept);
                 outputMeter.add(outBlock.data(), kept);
+                result.trace.addOutput(outBlock.data(), kept);
                 outputLeft -= kept;
             }
             progress.update(result.frames - outputLeft, result.frames);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "EnvelopeTrace.h"
 #include "LevelMeter.h"
 #include "PluginHost.h"
 #include "SoundFiles.h"
@@ -28,6 +29,7 @@ struct RenderResult {
     double cpuSeconds = 0.0;      // thread CPU time spent inside the process calls
     LevelSummary input;
     LevelSummary output;
+    EnvelopeTrace trace;
 };
 
 // The effect must be started with the file's rate and `settings.blockSize`.

@@ -5,11 +5,15 @@
 #include "FileAccess.h"
 
 namespace tq {
+
+const char* const kToolVersion = TQ_RENDER_VERSION;
+
 namespace {
 
 // Levels as "+1.52" or "-inf"; JSON has no infinity, so it gets null there.
 std::string levelText(double db) {
     if (!std::isfinite(db)) return "-inf";
+    if (std::fabs(db) < 0.005) db = 0.0;  // no "-0.00"
     char text[32];
     std::snprintf(text, sizeof text, "%+.2f", db);
     return text;
@@ -32,13 +36,90 @@ double nanosecondsPerFrame(const RenderResult& result) {
     return result.cpuSeconds * 1e9 / static_cast<double>(result.processedFrames);
 }
 
-void printLevelsJson(std::FILE* out, const char* name, const LevelSummary& levels) {
+const char* measuredAs(int channels) { return channels == 1 ? "mono" : "stereo"; }
+
+void printLevelsJson(std::FILE* out, const char* name, const LevelSummary& levels, int channels) {
     std::fprintf(out,
                  "  \"%s\": {\"sample_peak_dbfs\": %s, \"true_peak_dbtp\": %s, "
-                 "\"integrated_lufs\": %s, \"overs\": %lld, \"non_finite_samples\": %lld},\n",
+                 "\"integrated_lufs\": %s, \"loudness_range_lu\": %s, "
+                 "\"max_short_term_lufs\": %s, \"max_momentary_lufs\": %s, "
+                 "\"measured_as\": \"%s\", \"overs\": %lld, \"non_finite_samples\": %lld},\n",
                  name, jsonNumber(levels.samplePeakDb).c_str(),
                  jsonNumber(levels.truePeakDb).c_str(), jsonNumber(levels.loudnessLufs).c_str(),
+                 jsonNumber(levels.loudnessRangeLu).c_str(),
+                 jsonNumber(levels.maxShortTermLufs).c_str(),
+                 jsonNumber(levels.maxMomentaryLufs).c_str(), measuredAs(channels),
                  static_cast<long long>(levels.overs), static_cast<long long>(levels.nonFinite));
+}
+
+std::string optionalLevel(const std::optional<double>& level) {
+    return level ? jsonNumber(*level) : "null";
+}
+
+void printMasteringJson(std::FILE* out, const std::optional<MasteringReport>& mastering) {
+    if (!mastering) {
+        std::fprintf(out, "  \"mastering\": null,\n");
+        return;
+    }
+    const MasteringReport& m = *mastering;
+    std::fprintf(out,
+                 "  \"mastering\": {\"target_lufs\": %s, \"ceiling_dbtp\": %s, "
+                 "\"tolerance_lu\": %s, \"passes\": %d, \"reached\": %s, \"drive_db\": %s, "
+                 "\"output_db\": %s},\n",
+                 optionalLevel(m.targetLufs).c_str(), optionalLevel(m.ceilingDbtp).c_str(),
+                 jsonNumber(m.toleranceLu).c_str(), m.passes, m.reached ? "true" : "false",
+                 jsonNumber(m.driveDb).c_str(), jsonNumber(m.outputDb).c_str());
+}
+
+void printSettingsJson(std::FILE* out, const std::vector<ParameterInfo>& settings) {
+    std::fprintf(out, "  \"settings\": [");
+    for (std::size_t i = 0; i < settings.size(); ++i) {
+        const auto& p = settings[i];
+        // Nine significant digits give every single-precision value back exactly.
+        char value[40];
+        std::snprintf(value, sizeof value, "%.9g", static_cast<double>(p.value));
+        std::fprintf(out,
+                     "%s\n    {\"index\": %d, \"name\": %s, \"value\": %s, \"display\": %s, "
+                     "\"label\": %s}",
+                     i == 0 ? "" : ",", p.index, jsonString(p.name).c_str(), value,
+                     jsonString(p.display).c_str(), jsonString(p.label).c_str());
+    }
+    std::fprintf(out, "%s],\n", settings.empty() ? "" : "\n  ");
+}
+
+void printMasteringTable(std::FILE* out, const RenderReport& report) {
+    if (!report.mastering) return;
+    const MasteringReport& m = *report.mastering;
+    const LevelSummary& result = report.result.output;
+    std::string goal;
+    if (m.targetLufs) goal += levelText(*m.targetLufs) + " LUFS";
+    if (m.ceilingDbtp) {
+        goal += (goal.empty() ? "" : ", ") + std::string("ceiling ") + levelText(*m.ceilingDbtp) +
+                " dBTP";
+    }
+    std::fprintf(out, "target        %s: %s in %d pass%s\n", goal.c_str(),
+                 m.reached ? "reached" : "NOT reached", m.passes, m.passes == 1 ? "" : "es");
+    std::fprintf(out, "result        %s LUFS, %s dBTP with Drive %s dB, Output %s dB\n",
+                 levelText(result.loudnessLufs).c_str(), levelText(result.truePeakDb).c_str(),
+                 levelText(m.driveDb).c_str(), levelText(m.outputDb).c_str());
+}
+
+void printSettingsTable(std::FILE* out, const std::vector<ParameterInfo>& settings) {
+    std::string line = "settings     ";
+    std::size_t width = line.size();
+    for (const auto& p : settings) {
+        if (p.display.empty()) continue;  // placeholders with nothing to show
+        std::string item = " " + p.name + " " + p.display + (p.label.empty() ? "" : " " + p.label);
+        if (width + item.size() > 96) {
+            std::fprintf(out, "%s\n", line.c_str());
+            line = "             ";
+            width = line.size();
+        }
+        line += item + ",";
+        width += item.size() + 1;
+    }
+    if (!line.empty() && line.back() == ',') line.pop_back();
+    std::fprintf(out, "%s\n", line.c_str());
 }
 
 }  // namespace
@@ -116,6 +197,12 @@ void printReportTable(std::FILE* out, const RenderReport& report) {
                  levelText(r.output.truePeakDb).c_str());
     std::fprintf(out, "loudness      LUFS  %8s  %8s\n", levelText(r.input.loudnessLufs).c_str(),
                  levelText(r.output.loudnessLufs).c_str());
+    std::fprintf(out, "loudness range  LU  %8s  %8s\n", levelText(r.input.loudnessRangeLu).c_str(),
+                 levelText(r.output.loudnessRangeLu).c_str());
+    std::fprintf(out, "max short-term LUFS %8s  %8s\n", levelText(r.input.maxShortTermLufs).c_str(),
+                 levelText(r.output.maxShortTermLufs).c_str());
+    std::fprintf(out, "max momentary  LUFS %8s  %8s\n", levelText(r.input.maxMomentaryLufs).c_str(),
+                 levelText(r.output.maxMomentaryLufs).c_str());
     std::fprintf(out, "overs (>0dBFS)      %8lld  %8lld\n", static_cast<long long>(r.input.overs),
                  static_cast<long long>(r.output.overs));
     if (r.input.nonFinite > 0 || r.output.nonFinite > 0) {
@@ -123,6 +210,15 @@ void printReportTable(std::FILE* out, const RenderReport& report) {
                      static_cast<long long>(r.input.nonFinite),
                      static_cast<long long>(r.output.nonFinite));
     }
+    std::fprintf(out, "measured as         %8s  %8s\n", measuredAs(report.inputChannels),
+                 measuredAs(report.outputChannels));
+    std::fprintf(out, "gain reduction      max %.2f dB, average %.2f dB\n",
+                 report.gainReduction.maxDb, report.gainReduction.averageDb);
+    printMasteringTable(out, report);
+    printSettingsTable(out, report.settings);
+    if (!report.plotPath.empty()) std::fprintf(out, "plot          %s\n", report.plotPath.c_str());
+    std::fprintf(out, "versions      tarvel-render %s, plug-in %d\n", kToolVersion,
+                 report.pluginVersion);
     std::fprintf(out, "cpu time      %.3f s, realtime x%.1f, %.1f ns per frame\n", r.cpuSeconds,
                  realtimeFactor(r, report.sampleRate), nanosecondsPerFrame(r));
 }
@@ -148,8 +244,19 @@ void printReportJson(std::FILE* out, const RenderReport& report) {
     std::fprintf(out, "  \"block_size\": %d,\n", report.blockSize);
     std::fprintf(out, "  \"latency_frames\": %d,\n", r.latency);
     std::fprintf(out, "  \"latency_changed\": %s,\n", r.latencyChanged ? "true" : "false");
-    printLevelsJson(out, "input", r.input);
-    printLevelsJson(out, "output", r.output);
+    std::fprintf(out, "  \"output_format\": %s,\n", jsonString(report.outputFormat).c_str());
+    std::fprintf(out, "  \"output_subtype\": %s,\n", jsonString(report.outputSubtype).c_str());
+    std::fprintf(out, "  \"tool_version\": %s,\n", jsonString(kToolVersion).c_str());
+    std::fprintf(out, "  \"plugin_version\": %d,\n", report.pluginVersion);
+    printLevelsJson(out, "input", r.input, report.inputChannels);
+    printLevelsJson(out, "output", r.output, report.outputChannels);
+    std::fprintf(out, "  \"gain_reduction\": {\"max_db\": %s, \"average_db\": %s},\n",
+                 jsonNumber(report.gainReduction.maxDb).c_str(),
+                 jsonNumber(report.gainReduction.averageDb).c_str());
+    printMasteringJson(out, report.mastering);
+    printSettingsJson(out, report.settings);
+    std::fprintf(out, "  \"plot\": %s,\n",
+                 report.plotPath.empty() ? "null" : jsonString(report.plotPath).c_str());
     std::fprintf(out, "  \"processed_frames\": %lld,\n", static_cast<long long>(r.processedFrames));
     std::fprintf(out, "  \"cpu_seconds\": %s,\n", jsonNumber(r.cpuSeconds).c_str());
     std::fprintf(out, "  \"realtime_factor\": %s,\n",

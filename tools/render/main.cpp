@@ -16,7 +16,9 @@
 #include "Options.h"
 #include "ParameterControl.h"
 #include "PendingFiles.h"
+#include "Plot.h"
 #include "PluginHost.h"
+#include "RenderPasses.h"
 #include "Renderer.h"
 #include "Report.h"
 #include "SoundFiles.h"
@@ -29,8 +31,6 @@ using namespace tq;
 
 constexpr const char* kDefaultPluginName = "tarvel-quolt.so";
 constexpr const char* kDemoInput = "demo-in.wav";
-// Files shorter than this finish before a progress bar would be of any use.
-constexpr double kProgressMinSeconds = 5.0;
 
 std::string besideExecutable(const std::string& fileName) {
     std::vector<char> path(4096);
@@ -60,16 +60,6 @@ std::unique_ptr<PluginHost> loadConfiguredEffect(const Options& options, std::st
 
 RenderReport renderOne(const Options& options, PluginHost& host, const std::string& inputPath,
                        const std::string& outputPath, bool& soundOnStandardOutput) {
-    InputFile input(inputPath, options.strict);
-    if (options.doublePrecision && !host.canProcessDouble()) {
-        throw ToolError("plug-in '" + host.path() + "' has no double-precision process entry");
-    }
-    if (input.channels() > host.numInputs()) {
-        throw ToolError("plug-in '" + host.path() + "' takes " + std::to_string(host.numInputs()) +
-                        " input channel(s), '" + inputPath + "' has " +
-                        std::to_string(input.channels()));
-    }
-    const int outputChannels = options.monoOut ? 1 : std::min(2, host.numOutputs());
     const FileFormat format = effectiveFormat(options, outputPath);
     const SampleFormat sampleFormat = effectiveSampleFormat(options, format);
     const std::string wordWarning =
@@ -78,38 +68,49 @@ RenderReport renderOne(const Options& options, PluginHost& host, const std::stri
         std::fprintf(stderr, "tarvel-render: warning: '%s': %s\n", outputPath.c_str(),
                      wordWarning.c_str());
     }
-    AtomicOutputFile output(outputPath, format, sampleFormat, input.sampleRate(), outputChannels,
-                            input.frames());
-
-    RenderSettings settings;
-    settings.blockSize = options.blockSize;
-    settings.precision =
-        options.doublePrecision ? SamplePrecision::double_ : SamplePrecision::single;
-    settings.outputChannels = outputChannels;
-    // Several files rendering at once would draw over each other's bar.
-    settings.showProgress =
-        !options.batch && ::isatty(STDERR_FILENO) != 0 &&
-        static_cast<double>(input.frames()) > kProgressMinSeconds * input.sampleRate();
-    // A mono file feeds input 1 only; the effect learns that input 2 is not
-    // connected and runs its mono fallback.
-    host.start(input.sampleRate(), settings.blockSize, settings.precision, input.channels(),
-               outputChannels);
+    PassRunner runner(options, host, inputPath, outputPath);
     RenderReport report;
-    report.result = renderFile(host, input, output, settings);
-    host.stop();
-    output.commit();
-    soundOnStandardOutput = output.writesStandardOutput();
+    RenderPass pass;
+    if (options.targetLufs || options.ceilingDbtp) {
+        LoudnessGoal goal;
+        goal.targetLufs = options.targetLufs;
+        goal.ceilingDbtp = options.ceilingDbtp;
+        GoalRender mastered = renderToGoal(runner, host, inputPath, goal);
+        pass = std::move(mastered.pass);
+        report.mastering = mastered.mastering;
+    } else {
+        pass = runner.run();
+    }
+    pass.output->commit();
+    soundOnStandardOutput = pass.output->writesStandardOutput();
+    report.result = std::move(pass.result);
 
     report.inputPath = inputPath;
     report.outputPath = outputPath;
     report.pluginPath = host.path();
     report.effectName = host.effectName();
-    report.sampleRate = input.sampleRate();
-    report.inputChannels = input.channels();
-    report.outputChannels = outputChannels;
-    report.blockSize = settings.blockSize;
+    report.pluginVersion = host.version();
+    report.sampleRate = runner.sampleRate();
+    report.inputChannels = runner.inputChannels();
+    report.outputChannels = runner.outputChannels();
+    report.blockSize = options.blockSize;
     report.doublePrecision = options.doublePrecision;
+    report.outputFormat = formatName(format);
+    report.outputSubtype = sampleFormatName(sampleFormat);
+    report.settings = ParameterControl(host).listParameters();
+    report.staticGainDb = staticGainDb(host);
+    report.gainReduction = report.result.trace.summarizeGainReduction(report.staticGainDb);
+    if (!options.plotPath.empty()) {
+        writePlot(options.plotPath, report);
+        report.plotPath = options.plotPath;
+    }
     return report;
+}
+
+// Empty when the render met its goal (or had none), else why not.
+std::string missedGoal(const RenderReport& report) {
+    if (!report.mastering || report.mastering->reached) return {};
+    return "the output misses the target; '" + report.outputPath + "' holds the closest pass";
 }
 
 // The report a printer writes, as text.
@@ -139,6 +140,8 @@ JobOutcome renderJob(const Options& options, const BatchJob& job) {
             printReportTable(out, report);
         }
     });
+    // The file is written, but a batch counts it as failed.
+    if (const std::string missed = missedGoal(report); !missed.empty()) throw ToolError(missed);
     outcome.inputLufs = report.result.input.loudnessLufs;
     outcome.outputLufs = report.result.output.loudnessLufs;
     outcome.outputTruePeakDb = report.result.output.truePeakDb;
@@ -148,6 +151,9 @@ JobOutcome renderJob(const Options& options, const BatchJob& job) {
 // Several files, each with its own instance of the effect; a report for each as it
 // ends, then a summary (or one JSON document holding them all).
 int runFiles(const Options& options) {
+    if (!options.plotPath.empty()) {
+        throw ToolError("--plot draws one render; give a single INPUT (and -o OUTPUT)");
+    }
     const std::vector<BatchJob> jobs =
         planBatch(options.inputPaths, options.outputDirectory, effectiveFormat(options, ""));
     const auto outcomes = runBatch(
@@ -203,7 +209,7 @@ int run(const std::vector<std::string>& arguments) {
         return 0;
     }
     if (options.version) {
-        std::printf("tarvel-render %s\n", TQ_RENDER_VERSION_TEXT);
+        std::printf("tarvel-render %s\n", kToolVersion);
         try {
             std::string presetName;
             const auto host = loadConfiguredEffect(options, presetName);
@@ -251,6 +257,10 @@ int run(const std::vector<std::string>& arguments) {
         printReportJson(reportStream, report);
     } else {
         printReportTable(reportStream, report);
+    }
+    if (const std::string missed = missedGoal(report); !missed.empty()) {
+        std::fprintf(stderr, "tarvel-render: %s\n", missed.c_str());
+        return 1;
     }
     return 0;
 }
