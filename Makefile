@@ -7,7 +7,7 @@ DEB_PACKAGES = cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-
   libcairo2-dev libx11-dev libxtst-dev libsndfile1-dev libebur128-dev \
   xvfb xauth xdotool zenity sox x11-utils fonts-dejavu-core clang libclang-rt-14-dev
 
-.PHONY: all deps build run test test-fast test-sanitizers bench fuzz shots clean
+.PHONY: all deps build run test test-fast test-sanitizers bench bench-all fuzz shots clean
 
 all: build
 
@@ -48,9 +48,14 @@ test-sanitizers: deps
 	cmake --build $(BUILD)-tsan -j$(JOBS)
 	TSAN_OPTIONS=halt_on_error=1 xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir $(BUILD)-tsan --output-on-failure -j$(JOBS) -R Thread
 
+# One table: ours and the LSP limiter side by side with their ratio, default settings and
+# everything on, and the engine benchmark's minimum. bench-all runs every benchmark first.
 bench: build
+	bench/compare.sh $(BUILD)
+
+bench-all: build
 	@for b in $(BUILD)/bench/tq_bench_*; do [ -x "$$b" ] && "$$b"; done; true
-	@if [ -x bench/compare.sh ]; then bench/compare.sh $(BUILD); fi
+	bench/compare.sh $(BUILD)
 
 # libFuzzer target for the preset and bank record loaders.
 FUZZ_SOURCES = fuzz/PresetLoaderFuzz.cpp src/presets/PresetFile.cpp src/presets/ProgramTable.cpp \
