@@ -104,16 +104,16 @@ class BlockConvolver {
         typename Layout::View block_;
         typename Layout::View tail_;
         typename Layout::View ring_;
-        int length_;
-        int ringLength_;
-        int position_;
-        int ringIndex_;
+        Index length_;
+        Index ringLength_;
+        Index position_;
+        Index ringIndex_;
     };
 
     Cursor cursor() { return Cursor(*this); }
     void commit(const Cursor& c) {
-        position_ = c.position_;
-        ringIndex_ = c.ringIndex_;
+        position_ = static_cast<int>(c.position_);
+        ringIndex_ = static_cast<int>(c.ringIndex_);
     }
 
     // [audio-thread] One frame: rho in, tau out.

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 
 #include "dsp/AlignedBuffer.h"
 #include "dsp/EngineSettings.h"
@@ -22,6 +23,10 @@
 #endif
 
 namespace tq {
+
+// Buffer indices in the hot loops: machine-word sized, so an index needs no widening
+// before each access.
+using Index = std::ptrdiff_t;
 
 // Two doubles with the operations of DoublePair, computed one lane at a time. The
 // comparison rules match the SSE2 instructions (max/min return the second operand when
@@ -69,7 +74,7 @@ struct ScalarLayout {
     // Writes one frame to the host: right first, then left (so with both pointers
     // equal the left channel remains).
     template <typename Sample>
-    static void storeFrame(Sample* left, Sample* right, int n, Value v) {
+    static void storeFrame(Sample* left, Sample* right, Index n, Value v) {
         right[n] = static_cast<Sample>(v.r);
         left[n] = static_cast<Sample>(v.l);
     }
@@ -78,8 +83,8 @@ struct ScalarLayout {
     struct View {
         double* left;
         double* right;
-        Value get(int i) const { return {left[i], right[i]}; }
-        void set(int i, Value v) const {
+        Value get(Index i) const { return {left[i], right[i]}; }
+        void set(Index i, Value v) const {
             left[i] = v.l;
             right[i] = v.r;
         }
@@ -116,12 +121,12 @@ struct PairedLayout {
     // maxpd keeps the first operand where it is greater: lane 0 = left > right ? left :
     // right, lane 1 the same value (the lanes differ only for NaN, which never gets here).
     static Value maxAcross(Value v) { return Value(_mm_max_pd(v.v, _mm_shuffle_pd(v.v, v.v, 1))); }
-    static void storeFrame(float* left, float* right, int n, Value v) {
+    static void storeFrame(float* left, float* right, Index n, Value v) {
         const __m128 f = _mm_cvtpd_ps(v.v);  // both lanes, rounded as static_cast would
         _mm_store_ss(right + n, _mm_shuffle_ps(f, f, 1));
         _mm_store_ss(left + n, f);
     }
-    static void storeFrame(double* left, double* right, int n, Value v) {
+    static void storeFrame(double* left, double* right, Index n, Value v) {
         _mm_storeh_pd(right + n, v.v);
         _mm_storel_pd(left + n, v.v);
     }
@@ -131,7 +136,7 @@ struct PairedLayout {
     }
     static Value maxAcross(Value v) { return Value::both(v.l > v.r ? v.l : v.r); }
     template <typename Sample>
-    static void storeFrame(Sample* left, Sample* right, int n, Value v) {
+    static void storeFrame(Sample* left, Sample* right, Index n, Value v) {
         right[n] = static_cast<Sample>(v.r);
         left[n] = static_cast<Sample>(v.l);
     }
@@ -139,8 +144,8 @@ struct PairedLayout {
 
     struct View {
         double* pairs;
-        Value get(int i) const { return DoublePair::load(pairs + 2 * i); }
-        void set(int i, Value v) const { v.store(pairs + 2 * i); }
+        Value get(Index i) const { return DoublePair::load(pairs + 2 * i); }
+        void set(Index i, Value v) const { v.store(pairs + 2 * i); }
     };
 
     class Array {

@@ -308,9 +308,9 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
     const bool quantize = requantizer.enabled();
     const double gainCoefficient = rates_.gainSmoothing;
     const double levellerCoefficient = rates_.levellerCoefficient;
-    const int lookAheadMask = rates_.lookAhead - 1;
-    const int dryLength = rates_.lookAhead + kAlignmentDelay;
-    const int windowMask = rates_.smoothingLength - 1;
+    const Index lookAheadMask = rates_.lookAhead - 1;
+    const Index dryLength = rates_.lookAhead + kAlignmentDelay;
+    const Index windowMask = rates_.smoothingLength - 1;
     // A missing right input repeats the left one. A missing right output is the left
     // one: the right channel is written first, so the left channel remains.
     if (inRight == nullptr) inRight = inLeft;
@@ -361,13 +361,13 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
     double drive = smoothedDrive_;
     double output = smoothedOutput_;
     double leveller = leveller_;
-    int dryIndex = dryIndex_;
-    int lookAheadIndex = lookAheadIndex_;
-    int windowPosition = windowPosition_;
+    Index dryIndex = dryIndex_;
+    Index lookAheadIndex = lookAheadIndex_;
+    Index windowPosition = windowPosition_;
 
     // Measurements (the dry input aligned with the output, the limiter gain and the bank's
     // share of it, the leveller gain, the output) and step 14 for one frame.
-    const auto finishFrame = [&]<bool kUsual>(std::bool_constant<kUsual>, int n, int i,
+    const auto finishFrame = [&]<bool kUsual>(std::bool_constant<kUsual>, Index n, Index i,
                                               Value dryOut, Value gain, Value share,
                                               double levellerGain, Value out, bool powerOn)
         __attribute__((always_inline)) {
@@ -395,8 +395,8 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
         if (outLeft != nullptr) Layout::storeFrame(outLeft, outRight, n, y);
     };
 
-    for (int start = 0; start < frames; start += kChunk) {
-        const int count = frames - start < kChunk ? frames - start : kChunk;
+    for (Index start = 0; start < frames; start += kChunk) {
+        const Index count = frames - start < kChunk ? frames - start : kChunk;
 
         // The chunk's dither: four generator words per frame, 4 count in all, made before
         // the frames that use them (they do not depend on the audio). Word t of the chunk
@@ -416,19 +416,21 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
         // in place). The paired flavour converts and sanitises it here, a chunk at a time.
         if constexpr (Layout::kFlavour == Flavour::Paired) {
             if (inLeft == nullptr) {
-                for (int i = 0; i < count; ++i) inputValues.set(i, Value::both(0.0));
+                for (Index i = 0; i < count; ++i) inputValues.set(i, Value::both(0.0));
             } else if constexpr (Wide) {
-                sanitizedPairsWide(inLeft + start, inRight + start, count, inputValues.pairs);
+                sanitizedPairsWide(inLeft + start, inRight + start, static_cast<int>(count),
+                                   inputValues.pairs);
             } else {
-                sanitizedPairs(inLeft + start, inRight + start, count, inputValues.pairs);
+                sanitizedPairs(inLeft + start, inRight + start, static_cast<int>(count),
+                               inputValues.pairs);
             }
         }
 
         // Steps 1 to 5 for the whole chunk: input to half-band history.
         bool anyOversampled = false;
-        for (int i = 0; i < count; ++i) {
+        for (Index i = 0; i < count; ++i) {
             if (wholeRun) noiseRun.step(ditherWords + 4 * i);
-            const int n = start + i;
+            const Index n = start + i;
             // Engine values, read once per frame.
             const EngineParameters& p = *opaque(parameters);
             const double driveTarget = p.driveGain.load(relaxed);
@@ -490,7 +492,8 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
         };
         if (anyOversampled) {
             if constexpr (Layout::kFlavour == Flavour::Paired) {
-                halfbandKernel_(history.pairs, coefficients.pairs, count, midValues.pairs);
+                halfbandKernel_(history.pairs, coefficients.pairs, static_cast<int>(count),
+                                midValues.pairs);
                 for (int i = 0; i < count; ++i) {
                     if (oversampleStates[i]) oversampledDetector(i, midValues.get(i));
                 }
@@ -517,7 +520,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
         // so neither loop keeps the other's smoother values in registers. Each frame reads
         // the order once: a stretch ends at the first frame that reads the other order,
         // and the next stretch starts with that frame and that reading.
-        const auto stretch = [&](auto order, auto usual, int first)
+        const auto stretch = [&](auto order, auto usual, Index first)
             __attribute__((always_inline)) {
             constexpr bool kSecondOrder = decltype(order)::value;
             constexpr bool kUsual = decltype(usual)::value;
@@ -534,8 +537,8 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
             } else {
                 stage2FollowsStage1 = true;
             }
-            for (int i = first; i < count; ++i) {
-                const int n = start + i;
+            for (Index i = first; i < count; ++i) {
+                const Index n = start + i;
                 const EngineParameters& p = *opaque(parameters);
                 if (i != first && (p.detectorOrder.load(relaxed) != 0) != kSecondOrder) return i;
                 const double transient = p.transientShare.load(relaxed);
@@ -612,7 +615,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
             return count;
         };
         bool secondOrder = opaque(parameters)->detectorOrder.load(relaxed) != 0;
-        for (int next = 0; next < count; secondOrder = !secondOrder) {
+        for (Index next = 0; next < count; secondOrder = !secondOrder) {
             // A stretch ends before the end of the chunk only where the order changed.
             if (usualBlock) {
                 next = secondOrder ? stretch(std::true_type{}, std::true_type{}, next)
@@ -624,7 +627,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
         }
 
         // The chunk's last 63 samples become the history before the next one.
-        for (int j = 0; j < kHistoryTail; ++j) history.set(j, history.get(count + j));
+        for (Index j = 0; j < kHistoryTail; ++j) history.set(j, history.get(count + j));
     }
 
     // Locals back into state.
@@ -652,9 +655,9 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
     smoothedDrive_ = drive;
     smoothedOutput_ = output;
     leveller_ = leveller;
-    dryIndex_ = dryIndex;
-    lookAheadIndex_ = lookAheadIndex;
-    windowPosition_ = windowPosition;
+    dryIndex_ = static_cast<int>(dryIndex);
+    lookAheadIndex_ = static_cast<int>(lookAheadIndex);
+    windowPosition_ = static_cast<int>(windowPosition);
 }
 
 }  // namespace tq

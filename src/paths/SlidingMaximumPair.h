@@ -60,11 +60,11 @@ class SlidingMaximumPair {
       public:
         // Puts `value` at `position` (one after the previous call's, modulo the length)
         // and returns the value it replaces, the one that leaves the window.
-        Value replace(int position, Value value) {
+        Value replace(Index position, Value value) {
             if (position == 0) [[unlikely]] {
                 // The ring holds the block just completed: its suffix maxima, from the end.
                 Value running = Value::both(0.0);
-                for (int j = length_ - 1; j >= 0; --j) {
+                for (Index j = length_ - 1; j >= 0; --j) {
                     running = max(running, ring_.get(j));
                     suffix_.set(j, running);
                 }
@@ -89,7 +89,7 @@ class SlidingMaximumPair {
 
         typename Layout::View ring_;
         typename Layout::View suffix_;
-        int length_;
+        Index length_;
         Value prefix_;
         Value maximum_;
     };
