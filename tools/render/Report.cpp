@@ -79,10 +79,11 @@ void printSettingsJson(std::FILE* out, const std::vector<ParameterInfo>& setting
         char value[40];
         std::snprintf(value, sizeof value, "%.9g", static_cast<double>(p.value));
         std::fprintf(out,
-                     "%s\n    {\"index\": %d, \"name\": %s, \"value\": %s, \"display\": %s, "
-                     "\"label\": %s}",
+                     "%s\n    {\"index\": %d, \"name\": %s, \"value\": %s, \"normalised\": %s, "
+                     "\"display\": %s, \"label\": %s}",
                      i == 0 ? "" : ",", p.index, jsonString(p.name).c_str(), value,
-                     jsonString(p.display).c_str(), jsonString(p.label).c_str());
+                     jsonString(p.normalised).c_str(), jsonString(p.display).c_str(),
+                     jsonString(p.label).c_str());
     }
     std::fprintf(out, "%s],\n", settings.empty() ? "" : "\n  ");
 }
