@@ -74,6 +74,12 @@ struct EngineParameters {
     std::atomic<std::uint32_t> attHoldResetSerial{0};
 };
 
+// Frames by which the half-band interpolator's centre sample trails its newest input
+// (64 symmetric taps centre between the samples 31 and 32 frames old). The detector,
+// the look-ahead input, the dry signal and the meters all align to it, so the latency
+// is the look-ahead length plus this delay.
+inline constexpr int kAlignmentDelay = 31;
+
 // Rate-dependent quantities; changed only while the processing lock is held.
 struct RateSettings {
     double sampleRate = 44100.0;
@@ -109,13 +115,12 @@ struct RateSettings {
         smoothingLength = smoothingBase(transShape) << rateBand;
         transientRingLength = lookAhead - 2 * smoothingLength + 2;
     }
-    int latency() const { return lookAhead + 31; }
+    int latency() const { return lookAhead + kAlignmentDelay; }
 };
 
 // Worst-case sizes: every buffer is allocated once at these.
 inline constexpr int kMaxLookAhead = 512;
 inline constexpr int kMaxSmoothingLength = 256;
-inline constexpr int kAlignmentDelay = 31;
 
 // Attack coefficients of the smoother bank: time constants from 32 ms down to 1 ms,
 // stepped by repeated subtraction so every caller gets the same eight values.

@@ -91,7 +91,7 @@ class MeterFrames {
         if (oversampled_) {
             out.store(history_ + 2 * (kHistoryTail + runLength_));
             const DoublePair centre =
-                DoublePair::load(history_ + 2 * (kHistoryTail - kCentreDelay + runLength_));
+                DoublePair::load(history_ + 2 * (kHistoryTail - kAlignmentDelay + runLength_));
             outPeak_ = max(outPeak_, abs(centre));
             outMs_ = smoothSquare(outMs_, centre);
             if (++runLength_ == kRun) [[unlikely]] {
@@ -125,7 +125,6 @@ class MeterFrames {
     bool oversampled() const { return oversampled_; }
 
     // Output history: the 63 outputs before a run, then up to 64 of the run.
-    static constexpr int kCentreDelay = 31;
     static constexpr int kHistoryTail = 2 * HalfbandCoefficients::kCount - 1;
     static constexpr int kRun = 64;
     static constexpr int kHistoryLength = kHistoryTail + kRun;

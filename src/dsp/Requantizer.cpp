@@ -85,7 +85,7 @@ void Requantizer::beginBlock(const EngineParameters& parameters, const RateSetti
     if (set < 0 || set >= kNoiseShapeSetCount) set = kNoiseShapeOff;
     selectedSet_ = set;
     coefficients_ = sets_[static_cast<std::size_t>(set)].data();
-    for (std::size_t k = 0; k < kTaps; ++k) {
+    for (std::size_t k = 0; k < kShaperTaps; ++k) {
         pairedCoefficients_[2 * k] = coefficients_[k];
         pairedCoefficients_[2 * k + 1] = coefficients_[k];
     }
@@ -103,7 +103,7 @@ RequantizerFrames Requantizer::frames() {
     block.history_ = history_.data();
     block.position_ = position_;
     // The most recent error, read from the history so a clear() is seen.
-    block.lastError_ = DoublePair::load(history_.data() + 2 * (position_ + kTaps));
+    block.lastError_ = DoublePair::load(history_.data() + 2 * (position_ + kShaperTaps));
     block.scale_ = DoublePair::both(scale_);
     block.inverseScale_ = DoublePair::both(inverseScale_);
     block.level_ = autoblackLevel_;

@@ -21,6 +21,9 @@ namespace tq {
 
 class Requantizer;
 
+// Length of the noise shaper's error feedback: errors kept, coefficients per set.
+inline constexpr int kShaperTaps = 12;
+
 // One block of requantized frames as the engine's hot loop runs them: history pointer,
 // position, autoblack level and settings in locals the compiler keeps in registers, both
 // channels as one pair. Every lane runs the same arithmetic (the 12-tap sum from the
@@ -29,7 +32,8 @@ class Requantizer;
 // beginBlock), endBlock() stores the state back.
 class RequantizerFrames {
   public:
-    static constexpr int kTaps = 12;
+    // Below this magnitude on both channels the programme counts as silent.
+    static constexpr double kSilenceThreshold = 1e-8;
 
     // Engine outputs in, final clipped output samples out; the generator advances four
     // times: left u1, u2, right u3, u4. Only for blocks with "Quantize" on.
@@ -44,9 +48,9 @@ class RequantizerFrames {
     // The same with the frame's four generator words drawn by the caller, in that order.
     [[gnu::always_inline]] DoublePair frame(DoublePair out, std::uint32_t u1, std::uint32_t u2,
                                             std::uint32_t u3, std::uint32_t u4) {
-        constexpr double kSilence = 1e-8;
         const DoublePair magnitude = abs(out);
-        if (!autoblackOn_ || magnitude.left() > kSilence || magnitude.right() > kSilence) {
+        if (!autoblackOn_ || magnitude.left() > kSilenceThreshold ||
+            magnitude.right() > kSilenceThreshold) {
             level_ = 1.0;
         } else {
             level_ = level_ - autoblackCoefficient_ * level_;
@@ -63,17 +67,17 @@ class RequantizerFrames {
         // recent error comes last and from a register: each frame's error depends on the
         // one before, and this way that chain runs through one product and one sum of
         // the feedback instead of all twelve (the older terms are ready in advance).
-        const double* history = history_ + 2 * (position_ + kTaps);
+        const double* history = history_ + 2 * (position_ + kShaperTaps);
         DoublePair feedback = DoublePair::both(0.0);
 #pragma GCC unroll 12
-        for (int k = kTaps - 1; k >= 1; --k) {
+        for (int k = kShaperTaps - 1; k >= 1; --k) {
             feedback = feedback +
                        DoublePair::load(coefficients_ + 2 * k) * DoublePair::load(history - 2 * k);
         }
         feedback = feedback + DoublePair::load(coefficients_) * lastError_;
         const DoublePair shaped = out * scale_ + feedback;  // x S
 
-        if (++position_ == kTaps) position_ = 0;
+        if (++position_ == kShaperTaps) position_ = 0;
 
         const DoublePair dither = DoublePair::both(0.5) * (uniform(u1, u3) + uniform(u2, u4));
         const DoublePair levels = truncate(shaped + scale_ + dither) - scale_;  // q - S
@@ -81,8 +85,12 @@ class RequantizerFrames {
 
         lastError_ = levels - shaped;  // e S
         lastError_.store(history_ + 2 * position_);
-        lastError_.store(history_ + 2 * (position_ + kTaps));
+        lastError_.store(history_ + 2 * (position_ + kShaperTaps));
 
+        // 0.5 (|y + 1| - |y - 1|): exact for quantized samples (multiples of 2^-23 at
+        // most), and it rounds a faded sample below 2^-53 to exact zero, which is what
+        // autoblack is for. Unquantized samples take a plain min/max instead
+        // (Requantizer::frame), which keeps every bit.
         const DoublePair y = quantized * DoublePair::both(level_);
         const DoublePair one = DoublePair::both(1.0);
         return DoublePair::both(0.5) * (abs(y + one) - abs(y - one));
@@ -125,11 +133,8 @@ class RequantizerFrames {
 
 class Requantizer {
   public:
-    static constexpr int kTaps = 12;
-    using CoefficientSet = std::array<double, kTaps>;
+    using CoefficientSet = std::array<double, kShaperTaps>;
 
-    // Below this magnitude on both channels the programme counts as silent.
-    static constexpr double kSilenceThreshold = 1e-8;
     // The autoblack level after a suspend: practically silent until the first
     // sample above the threshold (or at once when "Autoblack" is off).
     static constexpr double kAutoblackStart = 1e-20;
@@ -179,12 +184,6 @@ class Requantizer {
     double autoblackLevel() const { return autoblackLevel_; }
     double stepScale() const { return scale_; }
 
-    // 0.5 (|x + 1| - |x - 1|): exact for quantized samples (multiples of 2^-23 at most),
-    // and it rounds a faded sample below 2^-53 to exact zero, which is what autoblack is
-    // for. Unquantized samples take a plain min/max instead, which keeps every bit.
-    static double clipToFullScale(double x) {
-        return 0.5 * (std::fabs(x + 1.0) - std::fabs(x - 1.0));
-    }
     // Scale S = 2^(bits - 1) for the "Bits" step 0, 1, 2 (8, 16, 24 bits); other steps count as 16
     // bits.
     static double scaleForBitsStep(int step);
@@ -194,11 +193,12 @@ class Requantizer {
     // j + 12 are equal), so the 12 taps read one contiguous run backwards from the most
     // recent error. They are kept multiplied by the scale S (RequantizerFrames::frame);
     // a change of word length rescales them, exactly, as S is a power of two.
-    using History = std::array<double, 2 * 2 * kTaps>;
+    using History = std::array<double, 2 * 2 * kShaperTaps>;
 
     alignas(16) std::array<CoefficientSet, kNoiseShapeSetCount> sets_{};
     alignas(16) History history_{};
-    alignas(16) std::array<double, 2 * kTaps> pairedCoefficients_{};  // selected set, each twice
+    // The selected set, each coefficient twice.
+    alignas(16) std::array<double, 2 * kShaperTaps> pairedCoefficients_{};
     const double* coefficients_ = nullptr;
     int selectedSet_ = kNoiseShapeOff;
     int position_ = 0;

@@ -15,6 +15,8 @@
 
 #include <array>
 
+#include "dsp/EngineSettings.h"
+
 namespace tq {
 
 class HalfbandCoefficients {
@@ -23,6 +25,8 @@ class HalfbandCoefficients {
     // c[0] weights the outermost pair (newest and oldest sample), c[31] the innermost.
     static const std::array<double, kCount>& table();
 };
+static_assert(kAlignmentDelay == HalfbandCoefficients::kCount - 1,
+              "the alignment delay is the centre of the 2 * kCount taps");
 
 struct HalfbandEstimate {
     double midLeft = 0.0;
@@ -35,7 +39,7 @@ struct HalfbandEstimate {
 class HalfbandInterpolator {
   public:
     static constexpr int kHistory = 64;
-    static constexpr int kCentreDelay = 31;
+    static constexpr int kCentreDelay = kAlignmentDelay;
 
     HalfbandInterpolator();
     // Zeroes the history and the write index.

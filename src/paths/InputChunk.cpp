@@ -10,21 +10,19 @@
 namespace tq {
 namespace {
 
-constexpr double kSmallest = 1.1754943508222875e-38;  // FLT_MIN
-constexpr double kLargest = 1e6;
-
 #if TQ_HAVE_SSE2
 
-// sanitizeInput of both lanes: x where kSmallest <= |x| <= kLargest, kLargest with x's
-// sign where kLargest < |x| <= DBL_MAX, else +0 (every comparison with NaN fails).
+// sanitizeInput of both lanes: x where kSmallestInput <= |x| <= kLargestInput,
+// kLargestInput with x's sign where kLargestInput < |x| <= DBL_MAX, else +0 (every
+// comparison with NaN fails).
 inline __m128d sanitize(__m128d x) {
     const __m128d sign = _mm_set1_pd(-0.0);
     const __m128d magnitude = _mm_andnot_pd(sign, x);
-    const __m128d keep = _mm_and_pd(_mm_cmpge_pd(magnitude, _mm_set1_pd(kSmallest)),
-                                    _mm_cmple_pd(magnitude, _mm_set1_pd(kLargest)));
-    const __m128d limit = _mm_and_pd(_mm_cmpgt_pd(magnitude, _mm_set1_pd(kLargest)),
+    const __m128d keep = _mm_and_pd(_mm_cmpge_pd(magnitude, _mm_set1_pd(kSmallestInput)),
+                                    _mm_cmple_pd(magnitude, _mm_set1_pd(kLargestInput)));
+    const __m128d limit = _mm_and_pd(_mm_cmpgt_pd(magnitude, _mm_set1_pd(kLargestInput)),
                                      _mm_cmple_pd(magnitude, _mm_set1_pd(DBL_MAX)));
-    const __m128d limited = _mm_or_pd(_mm_and_pd(x, sign), _mm_set1_pd(kLargest));
+    const __m128d limited = _mm_or_pd(_mm_and_pd(x, sign), _mm_set1_pd(kLargestInput));
     return _mm_or_pd(_mm_and_pd(keep, x), _mm_and_pd(limit, limited));
 }
 
@@ -57,12 +55,12 @@ template <typename Sample>
     const __m256d sign = _mm256_set1_pd(-0.0);
     const __m256d magnitude = _mm256_andnot_pd(sign, x);
     const __m256d keep =
-        _mm256_and_pd(_mm256_cmp_pd(magnitude, _mm256_set1_pd(kSmallest), _CMP_GE_OQ),
-                      _mm256_cmp_pd(magnitude, _mm256_set1_pd(kLargest), _CMP_LE_OQ));
+        _mm256_and_pd(_mm256_cmp_pd(magnitude, _mm256_set1_pd(kSmallestInput), _CMP_GE_OQ),
+                      _mm256_cmp_pd(magnitude, _mm256_set1_pd(kLargestInput), _CMP_LE_OQ));
     const __m256d limit =
-        _mm256_and_pd(_mm256_cmp_pd(magnitude, _mm256_set1_pd(kLargest), _CMP_GT_OQ),
+        _mm256_and_pd(_mm256_cmp_pd(magnitude, _mm256_set1_pd(kLargestInput), _CMP_GT_OQ),
                       _mm256_cmp_pd(magnitude, _mm256_set1_pd(DBL_MAX), _CMP_LE_OQ));
-    const __m256d limited = _mm256_or_pd(_mm256_and_pd(x, sign), _mm256_set1_pd(kLargest));
+    const __m256d limited = _mm256_or_pd(_mm256_and_pd(x, sign), _mm256_set1_pd(kLargestInput));
     return _mm256_or_pd(_mm256_and_pd(keep, x), _mm256_and_pd(limit, limited));
 }
 

@@ -15,12 +15,13 @@ namespace tq {
 // below the smallest normal float become 0 (so both flavours see the same value whether
 // or not the control register flushes denormals), and magnitudes are limited to 1e6,
 // which keeps every detector value far below the peak window's sentinel.
+inline constexpr double kSmallestInput = 1.1754943508222875e-38;  // FLT_MIN
+inline constexpr double kLargestInput = 1e6;
+
 inline double sanitizeInput(double x) {
-    constexpr double kSmallest = 1.1754943508222875e-38;  // FLT_MIN
-    constexpr double kLargest = 1e6;
     const double magnitude = std::fabs(x);
-    if (magnitude >= kSmallest && magnitude <= kLargest) return x;
-    if (magnitude > kLargest && magnitude <= DBL_MAX) return std::copysign(kLargest, x);
+    if (magnitude >= kSmallestInput && magnitude <= kLargestInput) return x;
+    if (magnitude > kLargestInput && magnitude <= DBL_MAX) return std::copysign(kLargestInput, x);
     return 0.0;  // zero, tiny, NaN or infinite
 }
 

@@ -193,7 +193,7 @@ class LimiterEngine {
 
     // Both samples of a frame as sanitizeInput leaves them; one test for the usual case.
     static Value sanitizeInputs(Value x) {
-        if (Layout::bothWithin(abs(x), 1.1754943508222875e-38, 1e6)) [[likely]] {
+        if (Layout::bothWithin(abs(x), kSmallestInput, kLargestInput)) [[likely]] {
             return x;
         }
         return Value(sanitizeInput(x.left()), sanitizeInput(x.right()));

@@ -9,6 +9,26 @@
 
 namespace tq {
 
+namespace {
+
+struct MeteringPreference {
+    const char* valueName;
+    int parameterIndex;
+    int steps;
+};
+
+// Stored, loaded and saved in this order.
+constexpr std::array<MeteringPreference, kMeteringPreferenceCount> kMeteringPreferences = {{
+    {"Metering_Scale", kScale, 3},
+    {"Metering_Type", kMeterType, 2},
+    {"Metering_Zoom", kAttZoom, 2},
+    {"Metering_AttShow", kAttShow, 8},
+    {"Metering_Recon", kMeterOvs, 2},
+    {"Metering_Post", kPostMeter, 2},
+}};
+
+}  // namespace
+
 StoredMeteringPreferences loadMeteringPreferences() {
     StoredMeteringPreferences stored;
     const UserStore store(kMeteringKey);
@@ -19,8 +39,7 @@ StoredMeteringPreferences loadMeteringPreferences() {
         // would read it as the nearest step, which is what the limit does here.
         const int step = std::clamp<std::int32_t>(*index, 0, preference.steps - 1);
         stored.settings[static_cast<std::size_t>(stored.count++)] = {
-            preference.parameterIndex,
-            (static_cast<float>(step) + 0.5f) / static_cast<float>(preference.steps)};
+            preference.parameterIndex, stepCentre(step, preference.steps)};
     }
     return stored;
 }
@@ -39,7 +58,7 @@ MeteringSaveResult saveMeteringPreferences(const std::function<float(int index)>
     std::array<int, kMeteringPreferences.size()> steps{};
     for (std::size_t i = 0; i < kMeteringPreferences.size(); ++i) {
         steps[i] = stepIndex(getParameter(kMeteringPreferences[i].parameterIndex),
-                                     kMeteringPreferences[i].steps);
+                             kMeteringPreferences[i].steps);
     }
     const UserStore store(kMeteringKey);
     if (!store.createKey()) {

@@ -11,23 +11,9 @@
 
 namespace tq {
 
-struct MeteringPreference {
-    const char* valueName;
-    int parameterIndex;
-    int steps;
-};
-
 inline constexpr const char* kMeteringKey = "PREFS";
-
-// Stored, loaded and saved in this order.
-inline constexpr std::array<MeteringPreference, 6> kMeteringPreferences = {{
-    {"Metering_Scale", 9, 3},
-    {"Metering_Type", 18, 2},
-    {"Metering_Zoom", 19, 2},
-    {"Metering_AttShow", 20, 8},
-    {"Metering_Recon", 14, 2},
-    {"Metering_Post", 21, 2},
-}};
+// Scale, MeterType, AttZoom, AttShow, MeterOvs and PostMeter, in that order.
+inline constexpr int kMeteringPreferenceCount = 6;
 
 inline constexpr const char* kMeteringKeyFailedText =
     "Could not create registry key for storing metering preferences!";
@@ -42,7 +28,7 @@ struct ParameterSetting {
 // The stored preferences as parameter settings, in table order: each a step centre
 // (i + 0.5) / n of its stored index, the index limited to 0..n-1.
 struct StoredMeteringPreferences {
-    std::array<ParameterSetting, kMeteringPreferences.size()> settings{};
+    std::array<ParameterSetting, kMeteringPreferenceCount> settings{};
     int count = 0;
 };
 
@@ -59,6 +45,5 @@ enum class MeteringSaveResult { saved, keyFailed, valueFailed };
 // `getParameter`. When the key cannot be created, or a value cannot be written (the
 // remaining ones are then skipped), the matching "Error..." message is shown.
 MeteringSaveResult saveMeteringPreferences(const std::function<float(int index)>& getParameter);
-
 
 }  // namespace tq
