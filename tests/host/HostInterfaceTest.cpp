@@ -154,6 +154,86 @@ TEST_F(LoadedPlugin, ProgramNamesByIndex) {
     EXPECT_STREQ(name, "unchanged");
 }
 
+// A host buffer after a text opcode: it was filled with a byte no text holds, so what
+// the effect wrote and what it left alone can be told apart.
+struct HostBuffer {
+    static constexpr char kSentinel = '\xA5';
+    char bytes[128];
+    HostBuffer() { std::memset(bytes, kSentinel, sizeof(bytes)); }
+    // Position of the first terminator, or -1.
+    int terminator() const {
+        const void* end = std::memchr(bytes, '\0', sizeof(bytes));
+        return end == nullptr ? -1 : static_cast<int>(static_cast<const char*>(end) - bytes);
+    }
+    // One past the last byte the effect changed.
+    int touched() const {
+        int last = static_cast<int>(sizeof(bytes));
+        while (last > 0 && bytes[last - 1] == kSentinel) --last;
+        return last;
+    }
+};
+
+// Every text the host reads is terminated and nothing is written past the terminator:
+// hosts hand over buffers they never cleared, and many of them smaller than ours.
+TEST_F(LoadedPlugin, EveryTextEndsAtItsTerminator) {
+    open();
+    const auto check = [this](vst::int32 opcode, vst::int32 index, const std::string& what) {
+        HostBuffer buffer;
+        dispatch(opcode, index, 0, buffer.bytes);
+        const int end = buffer.terminator();
+        ASSERT_GE(end, 0) << what << ": no terminator";
+        EXPECT_EQ(buffer.touched(), end + 1) << what << ": \"" << buffer.bytes << "\"";
+    };
+    for (vst::int32 opcode : {vst::effGetEffectName, vst::effGetVendorString,
+                              vst::effGetProductString}) {
+        check(opcode, 0, "opcode " + std::to_string(opcode));
+    }
+    // Every index, each parameter at both ends, in the middle and at the factory steps.
+    for (float x : {0.0f, 0.1f, 0.5f, 0.999167f, 1.0f}) {
+        for (vst::int32 index = 0; index <= 21; ++index) effect_->setParameter(effect_, index, x);
+        for (vst::int32 index = -1; index <= 26; ++index) {
+            const std::string at = " of " + std::to_string(index) + " at " + std::to_string(x);
+            check(vst::effGetParamName, index, "name" + at);
+            check(vst::effGetParamLabel, index, "label" + at);
+            check(vst::effGetParamDisplay, index, "display" + at);
+        }
+    }
+}
+
+// Program names are copied as their 24 stored bytes (the name, zero-filled) and a
+// terminator after them: 25 bytes, never more, whatever the name's length.
+TEST_F(LoadedPlugin, ProgramNamesWriteTwentyFiveBytes) {
+    open();
+    const auto check = [](const HostBuffer& buffer, const std::string& expected,
+                          const std::string& what) {
+        EXPECT_EQ(std::string(buffer.bytes), expected) << what;
+        for (int i = static_cast<int>(expected.size()); i < 25; ++i) {
+            ASSERT_EQ(buffer.bytes[i], '\0') << what << ": byte " << i;
+        }
+        EXPECT_LE(buffer.touched(), 25) << what;
+    };
+    for (vst::int32 slot = 0; slot < 24; ++slot) {
+        HostBuffer buffer;
+        ASSERT_EQ(dispatch(vst::effGetProgramNameIndexed, slot, 0, buffer.bytes), 1);
+        EXPECT_GT(std::strlen(buffer.bytes), 0u) << "slot " << slot;
+        check(buffer, buffer.bytes, "slot " + std::to_string(slot));
+    }
+    for (const char* name : {"", "short", "exactly twenty-four char",
+                             "thirty characters of a program"}) {
+        dispatch(vst::effSetProgramName, 0, 0, const_cast<char*>(name));
+        const std::string stored = std::string(name).substr(0, 24);
+        HostBuffer current;
+        dispatch(vst::effGetProgramName, 0, 0, current.bytes);
+        check(current, stored, std::string("current, named \"") + name + "\"");
+        HostBuffer indexed;
+        ASSERT_EQ(dispatch(vst::effGetProgramNameIndexed, 0, 0, indexed.bytes), 1);
+        check(indexed, stored, std::string("slot 0, named \"") + name + "\"");
+    }
+    HostBuffer refused;
+    EXPECT_EQ(dispatch(vst::effGetProgramNameIndexed, 24, 0, refused.bytes), 0);
+    EXPECT_EQ(refused.touched(), 0);
+}
+
 TEST_F(LoadedPlugin, NumericOpcodes) {
     open();
     EXPECT_EQ(dispatch(vst::effIdentify), vst::fourCharCode('N', 'v', 'E', 'f'));
