@@ -140,6 +140,17 @@ TEST(AnimKnob, FrameIsFloorOfValueTimesFramesMinusOne) {
     EXPECT_EQ(knob.sourceRowFor(0.5f), 50 * 48);
     EXPECT_EQ(knob.sourceRowFor(0.0099f), 0);
     EXPECT_EQ(knob.sourceRowFor(0.2f), 20 * 48);
+    // Just below 1 the frame is still floor(value * 100): the last frame belongs to 1
+    // alone, and each frame k covers k/100 up to (k + 1)/100.
+    EXPECT_EQ(knob.sourceRowFor(0.999f), 99 * 48);
+    EXPECT_EQ(knob.sourceRowFor(0.9999f), 99 * 48);
+    EXPECT_EQ(knob.sourceRowFor(0.995f), 99 * 48);
+    for (int k = 0; k < 100; ++k) {
+        const float low = (static_cast<float>(k) + 0.1f) / 100.0f;
+        const float high = (static_cast<float>(k) + 0.9f) / 100.0f;
+        EXPECT_EQ(knob.sourceRowFor(low), k * 48) << low;
+        EXPECT_EQ(knob.sourceRowFor(high), k * 48) << high;
+    }
     // Out-of-range values never select a row outside the strip.
     EXPECT_EQ(knob.sourceRowFor(7.0f), 100 * 48);
     EXPECT_EQ(knob.sourceRowFor(-2.0f), 0);
@@ -160,6 +171,12 @@ TEST(AnimKnob, FrameCountFromTheBitmapAndDrawnFrame) {
     knob->setValue(0.7f);  // floor(0.7 * 3) = 2
     rig.frame->idle();
     EXPECT_EQ(rgb(rig.frame->getImage(), 11, 11), 0x787878u);
+    knob->setValue(0.9f);  // floor(0.9 * 3) = 2: the last frame is for 1 alone
+    rig.frame->idle();
+    EXPECT_EQ(rgb(rig.frame->getImage(), 11, 11), 0x787878u);
+    knob->setValue(1.0f);
+    rig.frame->idle();
+    EXPECT_EQ(rgb(rig.frame->getImage(), 11, 11), 0xB4B4B4u);
 }
 
 TEST(Knob, DragWheelAndKeysChangeTheValueWithinRange) {

@@ -56,8 +56,36 @@ TEST(KnobStrips, PointerSweepsTwoHundredSeventyDegrees) {
         ASSERT_TRUE(png.ok());
         for (int frame : {0, 10, 25, 50, 75, 90, 100}) {
             const double expected = -135.0 + 2.7 * frame;
-            EXPECT_NEAR(pointerAngle(png, knob, frame), expected, 6.0) << "frame " << frame;
+            EXPECT_NEAR(pointerAngle(png, knob, frame), expected, 2.0) << "frame " << frame;
         }
+    }
+}
+
+// The pointer turns 2.7 degrees per frame: a straight line fitted through all 101 frames
+// averages out where single pixels fall, so even a sweep spread over one step too many
+// (267.3 degrees) shows.
+TEST(KnobStrips, PointerTurnsTwoPointSevenDegreesPerFrame) {
+    for (const Knob& knob : kKnobs) {
+        SCOPED_TRACE("bitmap " + std::to_string(knob.id));
+        const DecodedPng png = decodeBitmap(knob.id);
+        ASSERT_TRUE(png.ok());
+        double sumFrame = 0, sumAngle = 0, sumFrameSquared = 0, sumProduct = 0;
+        constexpr int kFrames = 101;
+        for (int frame = 0; frame < kFrames; ++frame) {
+            const double angle = pointerAngle(png, knob, frame);
+            ASSERT_FALSE(std::isnan(angle)) << "frame " << frame;
+            sumFrame += frame;
+            sumAngle += angle;
+            sumFrameSquared += static_cast<double>(frame) * frame;
+            sumProduct += frame * angle;
+        }
+        const double slope = (kFrames * sumProduct - sumFrame * sumAngle) /
+                             (kFrames * sumFrameSquared - sumFrame * sumFrame);
+        const double intercept = (sumAngle - slope * sumFrame) / kFrames;
+
+        EXPECT_NEAR(slope, 2.7, 0.005);
+        EXPECT_NEAR(intercept, -135.0, 0.5);
+        EXPECT_NEAR(pointerAngle(png, knob, 100) - pointerAngle(png, knob, 0), 270.0, 0.5);
     }
 }
 
