@@ -24,12 +24,15 @@ build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTQ_WERROR=ON $(CMAKE_OPTS) >/dev/null
 	cmake --build $(BUILD) -j$(JOBS)
 
-run: build
-	@if [ -x $(BUILD)/tarvel-render ]; then \
-	  $(BUILD)/tarvel-render; \
-	else \
-	  echo "The plug-in is built at $(BUILD)/tarvel-quolt.so; the render tool is not built yet."; \
-	fi
+# The demo: only the plug-in and the tool are built; a built-in programme is mastered to
+# -14 LUFS under a -1 dBTP ceiling in $(BUILD)/demo, with a private settings store.
+run: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTQ_WERROR=ON $(CMAKE_OPTS) >/dev/null
+	cmake --build $(BUILD) -j$(JOBS) --target tarvel-quolt tarvel-render
+	@mkdir -p $(BUILD)/demo/config
+	cd $(BUILD)/demo && XDG_CONFIG_HOME="$$PWD/config" \
+	  ../tarvel-render --target-lufs -14 --ceiling-dbtp -1 --plot demo-master.png
+	@echo "Plot: $(BUILD)/demo/demo-master.png"
 
 # Every test: the release build under a virtual X display, then the sanitizer builds.
 test: build

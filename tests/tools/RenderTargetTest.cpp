@@ -231,5 +231,24 @@ TEST_F(RenderTargetTest, AutoOutGivesWayToTheCeilingTrim) {
     EXPECT_LE(out.truePeakDb, -1.0);
 }
 
+TEST_F(RenderTargetTest, DemoIsMasteredForStreaming) {
+    // What make run does: the built-in programme, hotter than the target, comes
+    // out at -14 LUFS under -1 dBTP, with its plot.
+    const RunResult run = runTool({"--plugin", TQ_PLUGIN_PATH, "--target-lufs", "-14",
+                                   "--ceiling-dbtp", "-1", "--plot", "demo-master.png"},
+                                  dir_.path());
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const Measured in = measure(readAudio(dir_.file("demo-in.wav")));
+    const Measured out = measure(readAudio(dir_.file("demo-out.wav")));
+    EXPECT_GT(in.truePeakDb, 0.0);
+    EXPECT_NEAR(out.loudness, -14.0, 0.1);
+    EXPECT_LE(out.truePeakDb, -1.0);
+    EXPECT_GT(readText(dir_.file("demo-master.png")).size(), 1000u);
+    for (const char* line : {"target        -14.00 LUFS, ceiling -1.00 dBTP: reached",
+                             "plot          demo-master.png"}) {
+        EXPECT_NE(run.out.find(line), std::string::npos) << run.out;
+    }
+}
+
 }  // namespace
 }  // namespace tq::tooltest
