@@ -79,7 +79,7 @@ PassRunner::PassRunner(const Options& options, PluginHost& host, std::string inp
     }
 }
 
-RenderPass PassRunner::run() {
+RenderPass PassRunner::run(bool measureInput) {
     // Opened afresh for every pass: each reads the input from its start.
     InputFile input(inputPath_, options_.strict);
     inputChannels_ = input.channels();
@@ -100,6 +100,7 @@ RenderPass PassRunner::run() {
     settings.precision =
         options_.doublePrecision ? SamplePrecision::double_ : SamplePrecision::single;
     settings.outputChannels = outputChannels_;
+    settings.measureInput = measureInput;
     // Several files rendering at once would draw over each other's bar.
     settings.showProgress =
         !options_.batch && ::isatty(STDERR_FILENO) != 0 &&
@@ -173,7 +174,8 @@ GoalRender renderToGoal(PassRunner& runner, PluginHost& host, const std::string&
     bool reached = false;
     while (next && passes < kMaxPasses) {
         const GainSetting setting = apply(*next);
-        RenderPass pass = runner.run();
+        RenderPass pass = runner.run(false);
+        pass.result.input = input;  // measured once, before the first pass
         ++passes;
         reached = search.record(setting, pass.result.output);
         if (!haveBest ||

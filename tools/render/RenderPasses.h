@@ -26,8 +26,9 @@ class PassRunner {
     PassRunner(const Options& options, PluginHost& host, std::string inputPath,
                std::string outputPath);
 
-    // Renders the whole input with the effect's current settings.
-    RenderPass run();
+    // Renders the whole input with the effect's current settings. Without
+    // `measureInput` the result's input levels are left empty.
+    RenderPass run(bool measureInput = true);
     int outputChannels() const { return outputChannels_; }
     // Known once a pass has opened the input.
     int inputChannels() const { return inputChannels_; }

@@ -180,7 +180,7 @@ RenderResult renderWith(PluginHost& host, InputFile& input, AtomicOutputFile& ou
             int fresh = static_cast<int>(std::min<std::int64_t>(block, inputLeft));
             if (fresh > 0) {
                 const auto got = static_cast<int>(input.read(inBlock.data(), fresh));
-                inputMeter.add(inBlock.data(), got);
+                if (settings.measureInput) inputMeter.add(inBlock.data(), got);
                 result.trace.addInput(inBlock.data(), got);
                 inputLeft -= got;
                 if (got < fresh) {

@@ -18,6 +18,9 @@ struct RenderSettings {
     SamplePrecision precision = SamplePrecision::single;
     int outputChannels = 2;
     bool showProgress = false;
+    // Off for repeated passes over one input whose levels are already known:
+    // the loudness and true-peak measurement costs more than the render.
+    bool measureInput = true;
 };
 
 struct RenderResult {
