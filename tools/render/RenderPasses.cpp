@@ -159,29 +159,39 @@ GoalRender renderToGoal(PassRunner& runner, PluginHost& host, const std::string&
         measured.channels == 1 && runner.outputChannels() == 2 ? kDualMonoOffsetDb : 0.0;
     GainSearch search(goal, limits, start, input, inputOffset);
 
+    // The normalised values a pass ran with, so the kept one is restored
+    // exactly: other values can show the same level and still differ.
+    struct Applied {
+        GainSetting shown;
+        float drive = 0.0f;
+        float output = 0.0f;
+    };
     auto apply = [&](GainSetting wanted) {
-        GainSetting shown = wanted;
-        if (drive) shown.driveDb = drive->set(wanted.driveDb);
-        shown.outputDb = output->set(wanted.outputDb);
-        return shown;
+        Applied applied{wanted};
+        if (drive) {
+            applied.shown.driveDb = drive->set(wanted.driveDb);
+            applied.drive = host.getParameter(drive->index());
+        }
+        applied.shown.outputDb = output->set(wanted.outputDb);
+        applied.output = host.getParameter(output->index());
+        return applied;
     };
 
     GoalRender best;
-    GainSetting bestSetting;
+    Applied kept;
     bool haveBest = false;
     std::optional<GainSetting> next = search.firstPass();
     int passes = 0;
-    bool reached = false;
     while (next && passes < kMaxPasses) {
-        const GainSetting setting = apply(*next);
+        const Applied applied = apply(*next);
         RenderPass pass = runner.run(false);
         pass.result.input = input;  // measured once, before the first pass
         ++passes;
-        reached = search.record(setting, pass.result.output);
+        const bool reached = search.record(applied.shown, pass.result.output);
         if (!haveBest ||
             shortfall(goal, pass.result.output) < shortfall(goal, best.pass.result.output)) {
             best.pass = std::move(pass);
-            bestSetting = setting;
+            kept = applied;
             haveBest = true;
         }
         if (reached) break;
@@ -192,10 +202,12 @@ GoalRender renderToGoal(PassRunner& runner, PluginHost& host, const std::string&
         std::snprintf(message, sizeof message,
                       "the true peak stays at %+.2f dBTP, above the ceiling of %+.2f dBTP, even "
                       "with Output at %+.2f dB; nothing written",
-                      best.pass.result.output.truePeakDb, *goal.ceilingDbtp, bestSetting.outputDb);
+                      best.pass.result.output.truePeakDb, *goal.ceilingDbtp, kept.shown.outputDb);
         throw ToolError(message);
     }
-    apply(bestSetting);
+    if (drive) host.setParameter(drive->index(), kept.drive);
+    host.setParameter(output->index(), kept.output);
+    const GainSetting bestSetting = kept.shown;
     best.mastering.targetLufs = goal.targetLufs;
     best.mastering.ceilingDbtp = goal.ceilingDbtp;
     best.mastering.toleranceLu = goal.toleranceLu;
