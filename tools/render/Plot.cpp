@@ -29,7 +29,7 @@ constexpr Colour kBackground{1.0, 1.0, 1.0, 1.0};
 constexpr Colour kText{0.1, 0.1, 0.1, 1.0};
 constexpr Colour kGrid{0.85, 0.85, 0.85, 1.0};
 constexpr Colour kInput{0.6, 0.6, 0.6, 1.0};
-constexpr Colour kOutput{0.13, 0.4, 0.75, 0.85};
+constexpr Colour kOutput{0.13, 0.4, 0.75, 1.0};
 constexpr Colour kReduction{0.8, 0.2, 0.15, 1.0};
 constexpr Colour kCeiling{0.8, 0.2, 0.15, 1.0};
 
@@ -197,15 +197,16 @@ void writePlot(const std::string& path, const RenderReport& report) {
         painter.line(kLeft, middle - level * half, kRight, middle - level * half, kGrid);
     }
     painter.text(kLeft - 6, middle - half + 4, "0 dBFS", 10, 1.0);
+    // The larger envelope of each column goes under the smaller, so both show.
     for (int x = 0; x < count; ++x) {
         const Column& c = data[static_cast<std::size_t>(x)];
-        painter.fillRectangle(kLeft + x, middle - c.inputPeak * half, 1.0, 2.0 * c.inputPeak * half,
-                              kInput);
-    }
-    for (int x = 0; x < count; ++x) {
-        const Column& c = data[static_cast<std::size_t>(x)];
-        painter.fillRectangle(kLeft + x, middle - c.outputPeak * half, 1.0,
-                              2.0 * c.outputPeak * half, kOutput);
+        const bool inputUnder = c.inputPeak >= c.outputPeak;
+        const double under = inputUnder ? c.inputPeak : c.outputPeak;
+        const double over = inputUnder ? c.outputPeak : c.inputPeak;
+        painter.fillRectangle(kLeft + x, middle - under * half, 1.0, 2.0 * under * half,
+                              inputUnder ? kInput : kOutput);
+        painter.fillRectangle(kLeft + x, middle - over * half, 1.0, 2.0 * over * half,
+                              inputUnder ? kOutput : kInput);
     }
     if (report.mastering && report.mastering->ceilingDbtp) {
         const double ceiling = std::pow(10.0, *report.mastering->ceilingDbtp / 20.0);
@@ -238,7 +239,7 @@ void writePlot(const std::string& path, const RenderReport& report) {
     for (double db = 0.0; db <= range + 1e-9; db += dbStep) {
         const double y = kReductionTop + db * perDb;
         painter.line(kLeft, y, kRight, y, kGrid);
-        painter.text(kLeft - 6, y + 4, format("-%.0f dB", db), 10, 1.0);
+        painter.text(kLeft - 6, y + 4, db == 0.0 ? "0 dB" : format("-%.0f dB", db), 10, 1.0);
     }
     for (int x = 0; x < count; ++x) {
         const Column& c = data[static_cast<std::size_t>(x)];
