@@ -99,6 +99,9 @@ Plugin::Plugin(vst::HostCallback audioMaster, std::optional<tq::Flavour> forcedF
     }
     loadStoredDefaults();
     selectSlot(0);
+    // Construction holds the lock: slot 0's TransShape is put in use now, not at the
+    // first block.
+    if (path_->adoptPublished()) suspend();
 }
 
 Plugin::~Plugin() {
@@ -113,6 +116,21 @@ void Plugin::programNameChanged(const char* name) {
     if (editor_ != nullptr && editorFactory_.programNameChanged != nullptr) {
         editorFactory_.programNameChanged(*editor_, name);
     }
+}
+
+int Plugin::integerSampleRate() const {
+    const std::lock_guard lock(parameterMutex_);
+    return rate_.integerRate;
+}
+
+int Plugin::smoothingLength() const {
+    const std::lock_guard lock(parameterMutex_);
+    return rate_.smoothingLength;
+}
+
+int Plugin::transientRingLength() const {
+    const std::lock_guard lock(parameterMutex_);
+    return rate_.transientRingLength;
 }
 
 void Plugin::recomputeAttackCoefficients() {
@@ -137,7 +155,11 @@ void Plugin::suspend() { path_->suspend(); }
 void Plugin::setSampleRate(float rate) {
     std::unique_lock lock(stateMutex_, std::defer_lock);
     if (!lock.try_lock_for(kLockWait)) return;  // state stays as it was
+    const std::lock_guard parameters(parameterMutex_);
     sampleRate_ = rate;
+    // A TransShape change still waiting for the next block comes in first: the rate
+    // values below are built on it.
+    path_->adoptPublished();
     suspend();
     const int newRate = effectiveRate(rate);
     if (newRate != rate_.integerRate) {
@@ -174,6 +196,8 @@ void Plugin::processBlock(Sample** inputs, Sample** outputs, vst::int32 frames) 
         writeSilence(outRight, frames);
         return;
     }
+    // A TransShape change made since the last block starts here, from cleared state.
+    if (path_->adoptPublished()) suspend();
     if (outLeft == nullptr) {
         // Nothing to carry the left channel: the one buffer there is gets silence.
         writeSilence(outRight, frames);
@@ -200,11 +224,14 @@ void Plugin::setParameter(vst::int32 index, float value) {
     if (index < 0 || index >= tq::kNumParameters) return;
     if (std::isnan(value)) return;  // not a value: the parameter keeps the one it has
     value = std::clamp(value, 0.0f, 1.0f);
-    applyParameter(index, value);
-    // Once converted, the slot holds values of the current layout: its marker says so,
-    // or every later selection of the slot (and of slot 0) would convert them again.
-    const bool converted = index == tq::kLayoutMarker && tq::stepIndex(value, 100) == 0;
-    CPresetSystemEffect::setParameter(index, converted ? tq::kCurrentLayoutMarker : value);
+    {
+        const std::lock_guard lock(parameterMutex_);
+        applyParameter(index, value);
+        // Once converted, the slot holds values of the current layout: its marker says so,
+        // or every later selection of the slot (and of slot 0) would convert them again.
+        const bool converted = index == tq::kLayoutMarker && tq::stepIndex(value, 100) == 0;
+        CPresetSystemEffect::setParameter(index, converted ? tq::kCurrentLayoutMarker : value);
+    }
     if (editor_ != nullptr) editor_->setParameter(index, value);
 }
 
@@ -229,15 +256,14 @@ void Plugin::applyParameter(int index, float x) {
             recomputeReleaseCoefficients();
             break;
         case tq::kTransShape: {
-            std::unique_lock lock(stateMutex_, std::defer_lock);
-            if (!lock.try_lock_for(kLockWait)) break;
+            // The new kernel is built here, on the caller's thread; the audio thread takes
+            // it over at its next block and clears the signal state there.
             const int step = tq::stepIndex(x, 3);
             if (step != transShapeStep_) {
                 transShapeStep_ = step;
                 engine_.transShape.store(step, memory_order_relaxed);
                 rate_.setTransShape(step);
-                path_->setTransShape(step);
-                suspend();
+                path_->publishRateSettings(rate_);
             }
             break;
         }

@@ -7,10 +7,16 @@
 //
 // Threads: process calls come from the host's audio thread and hold the processing
 // lock for the whole block; dispatcher and parameter calls come from the host's or
-// the editor's thread. setSampleRate and a TransShape change hold the same lock
-// while they rebuild state; every other parameter change is a relaxed atomic store
-// that the audio thread picks up at its next frame or block. Every wait for the
-// lock is bounded at one second; an audio block whose wait times out writes silence.
+// the editor's thread, and setParameter also from the audio thread (automation).
+// setSampleRate holds the processing lock while it rebuilds state. Parameter changes
+// never take it: each holds the parameter lock (CPresetSystemEffect) for its own few
+// microseconds of work and ends in relaxed atomic stores that the audio thread picks
+// up at its next frame or block. A TransShape change builds the new smoothing kernel
+// on the caller's thread and publishes it; the audio thread takes it over at the
+// start of its next block without waiting (SignalPath::adoptPublished) and clears the
+// signal state there. Lock order: processing lock, then parameter lock. Every wait
+// for the processing lock is bounded at one second; an audio block whose wait times
+// out writes silence.
 #pragma once
 
 #include <array>
@@ -50,7 +56,7 @@ public:
     // Destroys the editor first: its window's thread reads the meters.
     ~Plugin() override;
 
-    // [ui-thread, takes the lock]
+    // [ui-thread, takes both locks]
     void setSampleRate(float rate) override;
     // [ui-thread] Clears all signal state; takes no lock of its own.
     void suspend() override;
@@ -59,7 +65,7 @@ public:
     void processReplacing(float** inputs, float** outputs, vst::int32 frames) override;
     void processDoubleReplacing(double** inputs, double** outputs, vst::int32 frames) override;
 
-    // [any thread] TransShape takes the lock.
+    // [any thread, takes the parameter lock]
     void setParameter(vst::int32 index, float value) override;
     float getParameter(vst::int32 index) override;
     void getParameterLabel(vst::int32 index, char* text) override;
@@ -84,9 +90,11 @@ public:
     void programNameChanged(const char* name) override;
 
     tq::Flavour flavour() const { return flavour_; }
-    int integerSampleRate() const { return rate_.integerRate; }
-    int smoothingLength() const { return rate_.smoothingLength; }
-    int transientRingLength() const { return rate_.transientRingLength; }
+    // [any thread] The values the last rate and TransShape changes set (the audio thread
+    // may start using a new TransShape only at its next block).
+    int integerSampleRate() const;
+    int smoothingLength() const;
+    int transientRingLength() const;
     const tq::EngineParameters& engineParameters() const { return engine_; }
 
 private:
@@ -101,10 +109,13 @@ private:
     tq::ProcessingMutex stateMutex_;
     tq::Flavour flavour_ = tq::Flavour::Scalar;
     tq::EngineParameters engine_;
+    // Written under both locks (setSampleRate) or the parameter lock (TransShape); read
+    // under either.
     tq::RateSettings rate_;
     std::atomic<int> rateBand_{0};
     std::unique_ptr<tq::SignalPath> path_;
     std::array<std::atomic<float>, 22> normalised_{};
+    // Parameter lock.
     int transShapeStep_ = 2;
     int noiseShapeStep_ = 0;
     EditorFactory editorFactory_;

@@ -13,8 +13,9 @@ SignalPath::SignalPath(Flavour flavour, EngineParameters& parameters)
     } else {
         scalar_ = std::make_unique<LimiterEngine<ScalarLayout>>(parameters_);
     }
-    rates_.update(44100, parameters_.transShape.load(std::memory_order_relaxed));
-    kernel_.build(rates_.smoothingLength, flavour_);
+    PathSettings& current = settings_.front();
+    current.rates.update(44100, parameters_.transShape.load(std::memory_order_relaxed));
+    current.kernel.build(current.rates.smoothingLength, flavour_);
     applyLengths();
     suspend();
 }
@@ -40,23 +41,46 @@ bool fitsTheBuffers(const RateSettings& r) {
 
 void SignalPath::setRateSettings(const RateSettings& settings) {
     if (!fitsTheBuffers(settings)) return;
-    const bool lengthChanged = settings.smoothingLength != kernel_.length();
-    rates_ = settings;
-    if (lengthChanged) kernel_.build(rates_.smoothingLength, flavour_);
-    applyLengths();
-}
-
-void SignalPath::setTransShape(int step) {
-    rates_.setTransShape(step);
-    if (rates_.smoothingLength != kernel_.length()) {
-        kernel_.build(rates_.smoothingLength, flavour_);
+    PathSettings& current = settings_.front();
+    current.rates = settings;
+    if (current.rates.smoothingLength != current.kernel.length()) {
+        current.kernel.build(current.rates.smoothingLength, flavour_);
     }
     applyLengths();
 }
 
+void SignalPath::setTransShape(int step) {
+    PathSettings& current = settings_.front();
+    current.rates.setTransShape(step);
+    if (current.rates.smoothingLength != current.kernel.length()) {
+        current.kernel.build(current.rates.smoothingLength, flavour_);
+    }
+    applyLengths();
+}
+
+bool SignalPath::publishRateSettings(const RateSettings& settings) {
+    if (!fitsTheBuffers(settings)) return false;
+    PathSettings& next = settings_.back();
+    // A slot that comes back keeps its kernel: rebuilt only for another length.
+    if (next.kernel.length() != settings.smoothingLength &&
+        !next.kernel.build(settings.smoothingLength, flavour_)) {
+        return false;
+    }
+    next.rates = settings;
+    settings_.publish();
+    return true;
+}
+
+bool SignalPath::adoptPublished() {
+    if (!settings_.adopt()) return false;
+    applyLengths();
+    return true;
+}
+
 void SignalPath::applyLengths() {
-    if (paired_) paired_->configure(rates_, kernel_.spectrum());
-    if (scalar_) scalar_->configure(rates_, kernel_.spectrum());
+    const PathSettings& current = settings_.front();
+    if (paired_) paired_->configure(current.rates, current.kernel.spectrum());
+    if (scalar_) scalar_->configure(current.rates, current.kernel.spectrum());
 }
 
 void SignalPath::suspend() {
@@ -84,8 +108,9 @@ template <typename Sample>
 void SignalPath::processBlock(const Sample* inLeft, const Sample* inRight, Sample* outLeft,
                               Sample* outRight, int frames) {
     if (frames <= 0) return;
-    requantizer_.beginBlock(parameters_, rates_);
-    meters_.beginBlock(parameters_, rates_, smoothedDrive());
+    const RateSettings& rates = settings_.front().rates;
+    requantizer_.beginBlock(parameters_, rates);
+    meters_.beginBlock(parameters_, rates, smoothedDrive());
     if (paired_) {
         const DenormalFlushScope flush;
         paired_->process(inLeft, inRight, outLeft, outRight, frames, requantizer_, generator_,
@@ -99,7 +124,7 @@ void SignalPath::processBlock(const Sample* inLeft, const Sample* inRight, Sampl
 template <typename Sample>
 void SignalPath::calibrateBlock(Sample* outLeft, Sample* outRight, int frames) {
     if (frames <= 0) return;
-    meters_.beginBlock(parameters_, rates_, smoothedDrive());
+    meters_.beginBlock(parameters_, settings_.front().rates, smoothedDrive());
     calibration_.process(outLeft, outRight, frames,
                          parameters_.calibrate.load(std::memory_order_relaxed),
                          parameters_.scale.load(std::memory_order_relaxed), generator_, meters_);

@@ -13,6 +13,7 @@
 
 #include <memory>
 
+#include "dsp/BlockHandover.h"
 #include "dsp/CalibrationGenerator.h"
 #include "dsp/EngineSettings.h"
 #include "dsp/MeterMeasurement.h"
@@ -27,6 +28,13 @@ struct PairedLayout;
 template <typename Layout>
 class LimiterEngine;
 
+// The rate-dependent lengths and coefficients together with the smoothing kernel built
+// for their smoothing length: what a rate or TransShape change replaces at once.
+struct PathSettings {
+    RateSettings rates;
+    SmoothingKernel kernel;
+};
+
 class SignalPath {
   public:
     // [lock held] Allocates everything, starts at 44100 Hz with the TransShape step of
@@ -37,9 +45,10 @@ class SignalPath {
     SignalPath& operator=(const SignalPath&) = delete;
 
     Flavour flavour() const { return flavour_; }
-    const RateSettings& rateSettings() const { return rates_; }
-    const SmoothingKernel& kernel() const { return kernel_; }
-    int latency() const { return rates_.latency(); }
+    // [lock held] The settings in use.
+    const RateSettings& rateSettings() const { return settings_.front().rates; }
+    const SmoothingKernel& kernel() const { return settings_.front().kernel; }
+    int latency() const { return rateSettings().latency(); }
 
     // [lock held] New rate values (RateSettings::update already run by the caller).
     // Rebuilds the smoothing kernel when N changed. Does not reset the signal state; the
@@ -50,6 +59,16 @@ class SignalPath {
     void setRateSettings(const RateSettings& settings);
     // [lock held] New TransShape step (0 .. 2): N, ring length and kernel (no reset).
     void setTransShape(int step);
+
+    // Changes without the lock, taken over by the audio thread at its next block:
+    // [one caller at a time, any thread, no lock] Builds the kernel for `settings` (made
+    // by RateSettings::update) off the audio thread and offers both for the next block.
+    // Returns false, offering nothing, for a record that does not fit the buffers.
+    bool publishRateSettings(const RateSettings& settings);
+    // [lock held] Puts the newest offered settings in use, if any came since the last
+    // call, as setRateSettings would (no reset). Never allocates or waits. Returns whether
+    // the settings changed: the caller then resets the signal state.
+    bool adoptPublished();
 
     // [lock held] Every reset of the effect's suspend, then clearBuffers().
     void suspend();
@@ -87,8 +106,7 @@ class SignalPath {
 
     Flavour flavour_;
     EngineParameters& parameters_;
-    RateSettings rates_;
-    SmoothingKernel kernel_;
+    BlockHandover<PathSettings> settings_;
     NoiseGenerator generator_;
     Requantizer requantizer_;
     MeterMeasurement meters_;

@@ -4,9 +4,16 @@
 //
 // Slot 0 ("Current") always mirrors the live parameter values: every parameter
 // change is recorded into the current slot and into slot 0.
+//
+// Threads: hosts call setParameter from several threads at once (automation on the
+// audio thread, the user's changes on the UI thread). Every change of a parameter, of
+// the table through setParameter and selectSlot, and of the current slot holds
+// parameterMutex_, so each change lands whole: value, side effects and table entries
+// of one change are never mixed with those of another.
 #pragma once
 
 #include <memory>
+#include <mutex>
 
 #include "host/AudioEffectX.h"
 #include "presets/ProgramHost.h"
@@ -32,9 +39,9 @@ public:
     bool getProgramNameIndexed(vst::int32 category, vst::int32 index, char* text) override;
 
     // [ui-thread] The effect's own slots.
-    int currentSlot() const override { return currentSlot_; }
+    int currentSlot() const override;
     // Applies slot `slot` (limited to 0..23) through setParameter in index order and
-    // copies its values into slot 0.
+    // copies its values into slot 0, all under the parameter lock.
     void selectSlot(int slot) override;
     // Renames the current slot and slot 0.
     void setCurrentName(const char* name) override;
@@ -55,6 +62,12 @@ public:
     tq::StoredDefaults& storedDefaults() { return *storedDefaults_; }
 
 protected:
+    // Serialises parameter changes (see the class comment). Re-entrant: a change may set
+    // other parameters (the old-layout conversion), selectSlot sets all of them. Held for
+    // the work of one change or one slot selection, microseconds; never held while
+    // waiting for another lock or calling the host, so the audio thread's own
+    // setParameter calls wait at most that long.
+    mutable std::recursive_mutex parameterMutex_;
     tq::ProgramTable programs_{};
     int currentSlot_ = 0;
     std::unique_ptr<tq::StoredDefaults> storedDefaults_;

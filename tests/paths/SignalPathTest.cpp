@@ -417,6 +417,50 @@ TEST(SignalPathLifecycle, RateRecordsThatDoNotFitTheBuffersAreIgnored) {
     }
 }
 
+// Settings published from another thread change nothing until the reader adopts them at
+// a block start; from there the path runs as one built for them. Several publications
+// before a block count as the last; a record that does not fit is never offered.
+TEST(SignalPathLifecycle, PublishedSettingsTakeEffectOnlyWhenAdopted) {
+    for (Flavour flavour : kFlavours) {
+        for (int rate : {44100, 192000}) {
+            EngineSetup setup;
+            setup.rate = rate;
+            setup.transShape = 0;
+            EngineRig changed(flavour, setup);
+            EngineRig unchanged(flavour, setup);
+            const StereoSignal first = testing::loudNoise(1500, 4.0, 1);
+            changed.run(first, 128);
+            unchanged.run(first, 128);
+
+            RateSettings bad;
+            bad.update(rate, 2);
+            bad.transientRingLength = 0;
+            EXPECT_FALSE(changed.path().publishRateSettings(bad));
+            RateSettings soft, medium;
+            soft.update(rate, 2);
+            medium.update(rate, 1);
+            ASSERT_TRUE(changed.path().publishRateSettings(soft));
+            ASSERT_TRUE(changed.path().publishRateSettings(medium));
+            const StereoSignal second = testing::loudNoise(700, 3.0, 2);
+            EXPECT_EQ(changed.run(second, 128).left, unchanged.run(second, 128).left);
+            EXPECT_EQ(changed.path().rateSettings().smoothingLength, 8 << RateSettings::bandForRate(rate));
+
+            ASSERT_TRUE(changed.path().adoptPublished());
+            EXPECT_FALSE(changed.path().adoptPublished());
+            EXPECT_EQ(changed.path().rateSettings().smoothingLength, medium.smoothingLength);
+            changed.parameters().transShape = 1;
+            changed.path().suspend();
+            setup.transShape = 1;
+            EngineRig fresh(flavour, setup);
+            const StereoSignal third = testing::loudNoise(3000, 3.0, 3);
+            const StereoSignal out = changed.run(third, 128);
+            const StereoSignal expected = fresh.run(third, 128);
+            EXPECT_EQ(out.left, expected.left) << rate;
+            EXPECT_EQ(out.right, expected.right) << rate;
+        }
+    }
+}
+
 // --- Control register -----------------------------------------------------------------
 
 #if TQ_HAVE_SSE2
