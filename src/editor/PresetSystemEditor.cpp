@@ -42,7 +42,7 @@ CPresetSystemEditor::~CPresetSystemEditor() = default;
 
 std::string CPresetSystemEditor::slotName(int slot) const {
     char name[tq::kProgramNameBytes + 1] = {};
-    tq::readProgramName(presetEffect_->programs()[static_cast<std::size_t>(slot)], name);
+    presetEffect_->getProgramNameIndexed(0, slot, name);
     return name;
 }
 

@@ -56,6 +56,9 @@ public:
 
     tq::ProgramTable& programs() override { return programs_; }
     const tq::ProgramTable& programs() const override { return programs_; }
+    std::unique_lock<std::recursive_mutex> lockPrograms() const override {
+        return std::unique_lock(parameterMutex_);
+    }
 
     // [ui-thread] The stored defaults, A/B memories, file locations and file
     // operations of the preset panel.

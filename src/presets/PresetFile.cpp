@@ -136,10 +136,16 @@ std::string fileDialogTitle(RecordKind kind, bool load, bool reversed) {
 PresetRecord buildPresetRecord(const ProgramHost& host) {
     PresetRecord record{};
     writeHeader(record.data(), kPresetKind);
+    const auto lock = host.lockPrograms();
     const int slot = validSlot(host.currentSlot());
     writeProgram(record.data() + kBodyOffset,
                  host.programs()[static_cast<std::size_t>(slot < 0 ? 0 : slot)]);
     return record;
+}
+
+BankRecord buildBankRecord(const ProgramHost& host) {
+    const auto lock = host.lockPrograms();
+    return buildBankRecord(host.programs());
 }
 
 BankRecord buildBankRecord(const ProgramTable& table) {
@@ -155,13 +161,17 @@ BankRecord buildBankRecord(const ProgramTable& table) {
 bool loadPresetRecord(ProgramHost& host, const PresetRecord& record, bool reversed) {
     const ByteOrder order = recordByteOrder(record.data());
     if (order == ByteOrder::unknown || record[kKindOffset] != kPresetKind) return false;
-    const int slot = validSlot(host.currentSlot());
-    if (slot < 0) return false;
-    ProgramRecord& program = host.programs()[static_cast<std::size_t>(slot)];
-    readProgram(record.data() + kBodyOffset, order == ByteOrder::reversed, reversed, slot,
-                program);
     char name[kProgramNameBytes + 1];
-    readProgramName(program, name);
+    int slot = 0;
+    {
+        const auto lock = host.lockPrograms();
+        slot = validSlot(host.currentSlot());
+        if (slot < 0) return false;
+        ProgramRecord& program = host.programs()[static_cast<std::size_t>(slot)];
+        readProgram(record.data() + kBodyOffset, order == ByteOrder::reversed, reversed, slot,
+                    program);
+        readProgramName(program, name);
+    }
     host.setCurrentName(name);
     host.selectSlot(slot);
     return true;
@@ -171,11 +181,14 @@ bool loadBankRecord(ProgramHost& host, const BankRecord& record, bool reversed) 
     host.selectSlot(0);
     const ByteOrder order = recordByteOrder(record.data());
     if (order == ByteOrder::unknown || record[kKindOffset] != kBankKind) return false;
-    ProgramTable& table = host.programs();
-    for (int slot = 0; slot < kProgramCount; ++slot) {
-        readProgram(record.data() + kBodyOffset + slot * kProgramBytes,
-                    order == ByteOrder::reversed, reversed, slot,
-                    table[static_cast<std::size_t>(slot)]);
+    {
+        const auto lock = host.lockPrograms();
+        ProgramTable& table = host.programs();
+        for (int slot = 0; slot < kProgramCount; ++slot) {
+            readProgram(record.data() + kBodyOffset + slot * kProgramBytes,
+                        order == ByteOrder::reversed, reversed, slot,
+                        table[static_cast<std::size_t>(slot)]);
+        }
     }
     host.selectSlot(0);
     return true;
@@ -237,7 +250,7 @@ FileResult savePresetFile(const ProgramHost& host, std::string_view path,
 }
 
 FileResult saveBankFile(const ProgramHost& host, std::string_view path, FileLocations* locations) {
-    const BankRecord record = buildBankRecord(host.programs());
+    const BankRecord record = buildBankRecord(host);
     return saveRecordFile(path, kBankExtension, record.data(), record.size(), "bank file",
                           locations, true);
 }

@@ -54,6 +54,8 @@ using BankRecord = std::array<std::uint8_t, kBankRecordBytes>;
 // [ui-thread] Records of the current slot and of the whole table, values as stored.
 PresetRecord buildPresetRecord(const ProgramHost& host);
 BankRecord buildBankRecord(const ProgramTable& table);
+// The same from the host's table, copied under its program lock.
+BankRecord buildBankRecord(const ProgramHost& host);
 
 // [ui-thread] Loads a preset record into the current slot: name, values, set current
 // name, select the slot. False (nothing changed) for a wrong magic or kind byte.

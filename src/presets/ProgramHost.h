@@ -3,6 +3,8 @@
 // (CPresetSystemEffect) implements it; tests and the fuzz target use small fakes.
 #pragma once
 
+#include <mutex>
+
 #include "presets/ProgramTable.h"
 
 namespace tq {
@@ -18,6 +20,11 @@ class ProgramHost {
     virtual void setCurrentName(const char* name) = 0;
     virtual ProgramTable& programs() = 0;
     virtual const ProgramTable& programs() const = 0;
+    // [any thread] While the returned lock lives, no other thread changes a parameter
+    // or the table (the effect takes setParameter calls from several threads). Hold it
+    // for a copy into or out of the table, not across file or store operations. A host
+    // that nothing else changes returns an empty lock.
+    virtual std::unique_lock<std::recursive_mutex> lockPrograms() const { return {}; }
 
   protected:
     ~ProgramHost() = default;

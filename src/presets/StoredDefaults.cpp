@@ -66,7 +66,7 @@ bool StoredDefaults::storeDefaultPreset() {
 bool StoredDefaults::clearDefaultPreset() { return UserStore().deleteValue(kDefaultPresetValue); }
 
 bool StoredDefaults::storeDefaultBank() {
-    const BankRecord record = buildBankRecord(host_.programs());
+    const BankRecord record = buildBankRecord(host_);
     return UserStore().writeRecord(kDefaultBankValue, record.data(), record.size());
 }
 

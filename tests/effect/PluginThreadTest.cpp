@@ -13,6 +13,7 @@
 
 #include "effect/ParameterModel.h"
 #include "effect/Plugin.h"
+#include "presets/PresetFile.h"
 
 namespace {
 
@@ -110,8 +111,9 @@ void hammer(Plugin& plugin, unsigned seed, int rounds) {
     }
 }
 
-// Two setter threads, a program-changing thread, a rate and TransShape thread and the
-// audio thread, all at once.
+// Two setter threads, a program-changing thread (which also copies records out of and
+// into the table, as the preset files do), a rate and TransShape thread and the audio
+// thread, all at once.
 TEST(PluginThreadSafety, SettersProgramsRatesAndAudioTogether) {
     Plugin plugin(hostCallback);
     AudioThread audio(plugin);
@@ -124,6 +126,11 @@ TEST(PluginThreadSafety, SettersProgramsRatesAndAudioTogether) {
             plugin.getProgramName(name);
             plugin.getProgramNameIndexed(0, round % tq::kProgramCount, name);
             if (round % 10 == 0) plugin.setCurrentName("Hammered");
+            if (round % 10 == 5) {
+                const tq::BankRecord bank = tq::buildBankRecord(plugin);
+                (void)bank;  // only the copy out of the table matters here
+                EXPECT_TRUE(tq::loadPresetRecord(plugin, tq::buildPresetRecord(plugin), false));
+            }
         }
     });
     std::thread rates([&] {
