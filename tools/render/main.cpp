@@ -25,6 +25,14 @@
 #include "ToolError.h"
 #include "WordLength.h"
 
+// fontconfig (behind the plot's text) keeps its caches for the life of the
+// process; only a library-wide teardown would free them, which must not run
+// while the effect, which may use it too, is loaded. Read by LeakSanitizer
+// builds only.
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
+
 namespace {
 
 using namespace tq;
