@@ -4,8 +4,6 @@
 #include <cpuid.h>
 #endif
 
-#include "paths/DoublePair.h"
-
 namespace tq {
 
 std::uint32_t identifyCpu(CpuInfo& info) {
@@ -30,7 +28,7 @@ std::uint32_t identifyCpu(CpuInfo& info) {
 }
 
 bool pairedFlavourUsable(const CpuInfo& info) {
-    return TQ_HAVE_SSE2 && (info.features & kCpuSse2) != 0 && (info.usable & kCpuSse2) != 0;
+    return (info.features & kCpuSse2) != 0 && (info.usable & kCpuSse2) != 0;
 }
 
 }  // namespace tq

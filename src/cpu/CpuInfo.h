@@ -21,7 +21,8 @@ struct CpuInfo {
 // cannot be identified (non-x86 builds).
 std::uint32_t identifyCpu(CpuInfo& info);
 
-// True when both masks carry SSE2 and this build contains the paired flavour.
+// True when both masks carry SSE2. Whether this build contains the paired flavour is
+// the caller's question: the processor cannot answer it.
 bool pairedFlavourUsable(const CpuInfo& info);
 
 }  // namespace tq
