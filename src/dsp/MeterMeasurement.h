@@ -34,10 +34,10 @@
 #include <cmath>
 #include <cstdint>
 
+#include "dsp/DoublePair.h"
 #include "dsp/EngineSettings.h"
-#include "paths/DoublePair.h"
-#include "paths/HalfbandInterpolator.h"
-#include "paths/HalfbandKernels.h"
+#include "dsp/HalfbandInterpolator.h"
+#include "dsp/HalfbandKernels.h"
 
 namespace tq {
 

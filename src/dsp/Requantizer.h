@@ -13,9 +13,9 @@
 #include <cmath>
 #include <cstdint>
 
+#include "dsp/DoublePair.h"
 #include "dsp/EngineSettings.h"
 #include "dsp/NoiseGenerator.h"
-#include "paths/DoublePair.h"
 
 namespace tq {
 

@@ -15,8 +15,8 @@
 #include <cstddef>
 
 #include "dsp/AlignedBuffer.h"
+#include "dsp/DoublePair.h"
 #include "dsp/EngineSettings.h"
-#include "paths/DoublePair.h"
 
 #if TQ_HAVE_SSE2
 #include <xmmintrin.h>

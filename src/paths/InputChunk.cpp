@@ -1,6 +1,6 @@
 #include "paths/InputChunk.h"
 
-#include "paths/DoublePair.h"
+#include "dsp/DoublePair.h"
 #include "paths/WideBuild.h"
 
 #if TQ_HAVE_SSE2

@@ -35,14 +35,14 @@
 #include <type_traits>
 
 #include "dsp/EngineSettings.h"
+#include "dsp/HalfbandInterpolator.h"
+#include "dsp/HalfbandKernels.h"
 #include "dsp/MeterMeasurement.h"
 #include "dsp/NoiseGenerator.h"
 #include "dsp/Requantizer.h"
 #include "dsp/SlidingMaxTree.h"
 #include "paths/BlockConvolver.h"
 #include "paths/ChannelLayout.h"
-#include "paths/HalfbandInterpolator.h"
-#include "paths/HalfbandKernels.h"
 #include "paths/InputChunk.h"
 #include "paths/QuadSmootherBank.h"
 #include "paths/SlidingMaximumPair.h"

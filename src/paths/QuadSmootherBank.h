@@ -13,7 +13,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "paths/DoublePair.h"
+#include "dsp/DoublePair.h"
 
 #if TQ_HAVE_SSE2
 

@@ -1,6 +1,6 @@
 #include "paths/RealFft.h"
 
-#include "paths/DoublePair.h"
+#include "dsp/DoublePair.h"
 #include "paths/FftTwiddles.h"
 #include "paths/WideBuild.h"
 

@@ -5,8 +5,8 @@
 #include <cmath>
 
 #include "dsp/EngineSettings.h"
+#include "dsp/HalfbandInterpolator.h"
 #include "dsp/MeterMeasurement.h"
-#include "paths/HalfbandInterpolator.h"
 
 namespace {
 

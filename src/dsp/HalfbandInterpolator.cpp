@@ -1,4 +1,4 @@
-#include "paths/HalfbandInterpolator.h"
+#include "dsp/HalfbandInterpolator.h"
 
 namespace tq {
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "dsp/AlignedBuffer.h"
-#include "paths/HalfbandInterpolator.h"
-#include "paths/HalfbandKernels.h"
+#include "dsp/HalfbandInterpolator.h"
+#include "dsp/HalfbandKernels.h"
 
 namespace tq {
 namespace {

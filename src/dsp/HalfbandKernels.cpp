@@ -1,7 +1,7 @@
-#include "paths/HalfbandKernels.h"
+#include "dsp/HalfbandKernels.h"
 
-#include "paths/DoublePair.h"
-#include "paths/HalfbandInterpolator.h"
+#include "dsp/DoublePair.h"
+#include "dsp/HalfbandInterpolator.h"
 
 #if TQ_HAVE_SSE2
 #include <immintrin.h>
