@@ -40,17 +40,6 @@ double displayedNumber(int index, float x) {
 
 }  // namespace
 
-int stepIndex(float x, int steps) {
-    if (!(x > 0.0f)) return 0;  // negative values and NaN fall on the first step
-    const float scaled = static_cast<float>(steps) * x;
-    if (!(scaled < static_cast<float>(steps))) return steps - 1;
-    return static_cast<int>(scaled);
-}
-
-float stepCentre(int step, int steps) {
-    return (static_cast<float>(step) + 0.5f) / static_cast<float>(steps);
-}
-
 double outputGainFor(float x) { return std::pow(2.0, (static_cast<double>(x) - 1.0) * 2.0); }
 double driveGainFor(float x) { return std::pow(2.0, (static_cast<double>(x) - 0.5) * 8.0); }
 double transientShareFor(float x) {

@@ -1,48 +1,13 @@
-// The 26 host parameters: names, labels, value texts and the step rules. Pure
-// functions of the normalised value, so they can be tested without an effect.
+// The 26 host parameters: names, labels, value texts and engine mappings. Pure
+// functions of the normalised value, so they can be tested without an effect. The
+// indices and the step rule are the stored layout's (ParameterLayout.h).
 #pragma once
 
 #include <string>
 
+#include "presets/ParameterLayout.h"
+
 namespace tq {
-
-enum ParameterIndex : int {
-    kOutput = 0,
-    kDrive = 1,
-    kTransient = 2,
-    kRelease = 3,
-    kTransShape = 4,
-    kLink = 5,
-    kOversample = 6,
-    kDetectorOrder = 7,
-    kPower = 8,
-    kScale = 9,
-    kBits = 10,
-    kNoiseShape = 11,
-    kCalibrate = 12,
-    kLeveller = 13,
-    kMeterOvs = 14,
-    kAutoOut = 15,
-    kQuantize = 16,
-    kAutoblack = 17,
-    kMeterType = 18,
-    kAttZoom = 19,
-    kAttShow = 20,
-    kPostMeter = 21,
-    kDummyFirst = 22,
-    kDummyLast = 24,
-    kLayoutMarker = 25,
-    kNumParameters = 26,
-};
-
-// Value of the layout marker (index 25) in the current layout. Any marker value below
-// 0.01 means an old value set that still needs converting.
-inline constexpr float kCurrentLayoutMarker = 0.015f;
-
-// Step index of x in n steps: trunc(n * x) in single precision, limited to 0..n-1.
-int stepIndex(float x, int steps);
-// Centre of step i in n steps, as the effect passes it when it sets a step itself.
-float stepCentre(int step, int steps);
 
 // Engine mappings.
 double outputGainFor(float x);      // 2^((x - 1) * 2)

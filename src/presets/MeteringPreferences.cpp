@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "effect/ParameterModel.h"
 #include "platform/MessageBox.h"
 #include "platform/UserStore.h"
+#include "presets/ParameterLayout.h"
 
 namespace tq {
 

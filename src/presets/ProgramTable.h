@@ -5,9 +5,11 @@
 #include <array>
 #include <cstddef>
 
+#include "presets/ParameterLayout.h"
+
 namespace tq {
 
-inline constexpr int kParameterCount = 26;
+inline constexpr int kParameterCount = kNumParameters;
 inline constexpr int kProgramCount = 24;
 inline constexpr int kProgramNameBytes = 24;
 
