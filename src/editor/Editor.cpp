@@ -540,6 +540,8 @@ void Editor::idle() {
 
 // ------------------------------------------------------------------ factory
 
+namespace {
+
 AEffEditor* createEditor(Plugin& effect) { return new Editor(&effect); }
 
 void setEditorLatency(AEffEditor& editor, int samples) {
@@ -548,4 +550,14 @@ void setEditorLatency(AEffEditor& editor, int samples) {
 
 void editorProgramNameChanged(AEffEditor& editor, const char* name) {
     static_cast<Editor&>(editor).programNameChanged(name);
+}
+
+}  // namespace
+
+EditorFactory makeEditorFactory() {
+    EditorFactory factory;
+    factory.create = createEditor;
+    factory.setLatency = setEditorLatency;
+    factory.programNameChanged = editorProgramNameChanged;
+    return factory;
 }

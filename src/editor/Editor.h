@@ -126,8 +126,3 @@ class Editor : public CPresetSystemEditor, public MeteringActions {
     std::array<CMyKnob*, kEditorParameters> knobs_{};
     std::array<CMyTextEdit*, kEditorParameters> textEdits_{};
 };
-
-// The functions the effect uses to make and tell its editor (see EditorFactory).
-AEffEditor* createEditor(Plugin& effect);
-void setEditorLatency(AEffEditor& editor, int samples);
-void editorProgramNameChanged(AEffEditor& editor, const char* name);

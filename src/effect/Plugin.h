@@ -47,6 +47,10 @@ struct EditorFactory {
     void (*programNameChanged)(AEffEditor& editor, const char* name) = nullptr;
 };
 
+// The editor's functions. Defined with the editor, above the effect: only the library's
+// entry asks for them, so an effect built without the editor (tests, tools) links too.
+EditorFactory makeEditorFactory();
+
 class Plugin : public CPresetSystemEffect {
 public:
     // `forcedFlavour` overrides the processor check (tests run both flavours).

@@ -26,14 +26,6 @@ vst::intptr quietHost(vst::AEffect*, vst::int32 opcode, vst::int32, vst::intptr,
     return opcode == vst::audioMasterVersion ? 2400 : 0;
 }
 
-EditorFactory editorFactory() {
-    EditorFactory factory;
-    factory.create = createEditor;
-    factory.setLatency = setEditorLatency;
-    factory.programNameChanged = editorProgramNameChanged;
-    return factory;
-}
-
 class PresetPanel : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -59,7 +51,7 @@ std::string slotName(Plugin& plugin, int slot) {
 TEST_F(PresetPanel, MenuListsTheSlotsAndSelectsByEntry) {
     guitest::HostWindow window;
     TQ_SKIP_WITHOUT_X(window);
-    Plugin plugin(quietHost, std::nullopt, editorFactory());
+    Plugin plugin(quietHost, std::nullopt, makeEditorFactory());
     auto* editor = static_cast<Editor*>(plugin.getEditor());
     ASSERT_NE(editor, nullptr);
     ASSERT_TRUE(editor->open(window.parentHandle()));
@@ -113,7 +105,7 @@ TEST_F(PresetPanel, StoresThatCannotWriteTellTheUser) {
             std::lock_guard<std::mutex> lock(messagesMutex);
             messages.emplace_back(text);
         });
-    Plugin plugin(quietHost, std::nullopt, editorFactory());
+    Plugin plugin(quietHost, std::nullopt, makeEditorFactory());
     auto* editor = static_cast<Editor*>(plugin.getEditor());
     ASSERT_TRUE(editor->open(window.parentHandle()));
     // The store's folder cannot exist: a file stands where it would be.

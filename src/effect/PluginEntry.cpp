@@ -1,18 +1,11 @@
 // The library's only exported symbols: VSTPluginMain, also exported as `main`.
-#include <new>
-
-#include "editor/Editor.h"
 #include "effect/Plugin.h"
 #include "host/VstAbi.h"
 
 namespace {
 
 vst::AEffect* createWithEditor(vst::HostCallback host) {
-    EditorFactory factory;
-    factory.create = createEditor;
-    factory.setLatency = setEditorLatency;
-    factory.programNameChanged = editorProgramNameChanged;
-    return createEffectInstance(host, factory);
+    return createEffectInstance(host, makeEditorFactory());
 }
 
 }  // namespace
