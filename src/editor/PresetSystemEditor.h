@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "editor/AEffGUIEditor.h"
 #include "gui/VSTGUI.h"
 
 class CPresetSystemEffect;

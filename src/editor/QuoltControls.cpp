@@ -541,7 +541,7 @@ void CMyTextEdit::sendBeginEdit() {
     if (frame_ != nullptr) frame_->beginEdit(tag_);
 }
 
-std::int32_t CMyTextEdit::onKeyDown(VstKeyCode& key) {
+std::int32_t CMyTextEdit::onKeyDown(CKeyCode& key) {
     std::int32_t result = kKeyNotHandled;
     closingStep([&] { result = CTextEdit::onKeyDown(key); });
     return result;

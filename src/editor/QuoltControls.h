@@ -221,7 +221,7 @@ class CMyTextEdit : public VSTGUI::CTextEdit {
     void draw(VSTGUI::CDrawContext* context) override;
     VSTGUI::CMouseEventResult onMouseDown(VSTGUI::CPoint& where,
                                           const VSTGUI::CButtonState& buttons) override;
-    std::int32_t onKeyDown(VstKeyCode& key) override;
+    std::int32_t onKeyDown(VSTGUI::CKeyCode& key) override;
     void takeFocus() override;
     void looseFocus() override;
     bool removed(VSTGUI::CView* parent) override;

@@ -1,5 +1,6 @@
 #include "gui/CControl.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +8,14 @@
 #include "gui/CFrame.h"
 
 namespace VSTGUI {
+
+namespace {
+// Set by the host through the editor, read by anyone: atomic for that reason alone.
+std::atomic<std::int32_t> knobMode{0};
+}  // namespace
+
+void setGlobalKnobMode(std::int32_t mode) { knobMode = mode; }
+std::int32_t getGlobalKnobMode() { return knobMode; }
 
 // ---------------------------------------------------------------- CControl
 
@@ -229,15 +238,15 @@ bool CKnob::onWheel(const CPoint&, const float& distance, const CButtonState& bu
     return true;
 }
 
-std::int32_t CKnob::onKeyDown(VstKeyCode& key) {
-    const float step = wheelInc_ * ((key.modifier & vst::MODIFIER_SHIFT) != 0 ? 0.1f : 1.0f);
+std::int32_t CKnob::onKeyDown(CKeyCode& key) {
+    const float step = wheelInc_ * ((key.modifier & MODIFIER_SHIFT) != 0 ? 0.1f : 1.0f);
     switch (key.virt) {
-        case vst::VKEY_UP:
-        case vst::VKEY_RIGHT:
+        case VKEY_UP:
+        case VKEY_RIGHT:
             stepValue(step);
             return kKeyHandled;
-        case vst::VKEY_DOWN:
-        case vst::VKEY_LEFT:
+        case VKEY_DOWN:
+        case VKEY_LEFT:
             stepValue(-step);
             return kKeyHandled;
         default:

@@ -148,7 +148,7 @@ class CKnob : public CControl {
     CMouseEventResult onMouseUp(CPoint& where, const CButtonState& buttons) override;
     CMouseEventResult onMouseMoved(CPoint& where, const CButtonState& buttons) override;
     bool onWheel(const CPoint& where, const float& distance, const CButtonState& buttons) override;
-    std::int32_t onKeyDown(VstKeyCode& key) override;
+    std::int32_t onKeyDown(CKeyCode& key) override;
 
     void setColorHandle(const CColor& color) { colorHandle_ = color; }
     CColor getColorHandle() const { return colorHandle_; }

@@ -537,11 +537,11 @@ void PathEntryBox::drawPopup(CDrawContext* context) {
     context->drawString(message_.c_str(), CRect(8, 50, popupWidth() - 8, 70), false, kLeftText);
 }
 
-void PathEntryBox::popupKeyDown(const VstKeyCode& key) {
+void PathEntryBox::popupKeyDown(const CKeyCode& key) {
     needsRedraw_ = true;
     switch (key.virt) {
-        case vst::VKEY_RETURN:
-        case vst::VKEY_ENTER:
+        case VKEY_RETURN:
+        case VKEY_ENTER:
             if (mustExist_ && !pathExists(buffer_.text(), false)) {
                 message_ = "No such file";
                 return;
@@ -549,30 +549,30 @@ void PathEntryBox::popupKeyDown(const VstKeyCode& key) {
             accepted_ = !buffer_.text().empty();
             finished_ = true;
             return;
-        case vst::VKEY_ESCAPE:
+        case VKEY_ESCAPE:
             finished_ = true;
             return;
-        case vst::VKEY_BACK:
+        case VKEY_BACK:
             buffer_.backspace();
             return;
-        case vst::VKEY_DELETE:
+        case VKEY_DELETE:
             buffer_.deleteForward();
             return;
-        case vst::VKEY_HOME:
+        case VKEY_HOME:
             buffer_.home(false);
             return;
-        case vst::VKEY_END:
+        case VKEY_END:
             buffer_.end(false);
             return;
-        case vst::VKEY_LEFT:
+        case VKEY_LEFT:
             buffer_.left(false);
             return;
-        case vst::VKEY_RIGHT:
+        case VKEY_RIGHT:
             buffer_.right(false);
             return;
         default:
             if (key.character >= 32 && key.character <= 255 && key.character != 127 &&
-                (key.modifier & vst::MODIFIER_CONTROL) == 0)
+                (key.modifier & MODIFIER_CONTROL) == 0)
                 buffer_.insert(static_cast<char>(key.character));
             return;
     }

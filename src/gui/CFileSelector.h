@@ -111,7 +111,7 @@ class PathEntryBox : public PopupClient {
     void popupMouseUp(const CPoint&, CButtonState) override {}
     void popupMouseMoved(const CPoint&, CButtonState) override {}
     void popupOutsideClick() override {}
-    void popupKeyDown(const VstKeyCode& key) override;
+    void popupKeyDown(const CKeyCode& key) override;
     bool popupNeedsRedraw() const override { return needsRedraw_; }
     bool popupFinished() const override { return finished_; }
     void popupClosed() override { closed_ = true; }

@@ -306,7 +306,7 @@ bool CFrame::setModalView(CView* view) {
     return true;
 }
 
-std::int32_t CFrame::onKeyDown(VstKeyCode& key) {
+std::int32_t CFrame::onKeyDown(CKeyCode& key) {
     std::unique_lock<std::recursive_timed_mutex> lock(viewLock_, std::defer_lock);
     // A host thread must not stall behind a long pop-up; the key is then unused.
     if (!lockWithin(lock, kHostKeyWait)) return kKeyNotHandled;
@@ -314,14 +314,14 @@ std::int32_t CFrame::onKeyDown(VstKeyCode& key) {
     std::int32_t result = kKeyNotHandled;
     if (focusView_ != nullptr) result = focusView_->onKeyDown(key);
     if (result == kKeyNotHandled && modalView_ != nullptr) result = modalView_->onKeyDown(key);
-    if (result == kKeyNotHandled && key.virt == vst::VKEY_TAB) {
-        if (advanceNextFocusView(focusView_, (key.modifier & vst::MODIFIER_SHIFT) != 0))
+    if (result == kKeyNotHandled && key.virt == VKEY_TAB) {
+        if (advanceNextFocusView(focusView_, (key.modifier & MODIFIER_SHIFT) != 0))
             result = kKeyHandled;
     }
     return result;
 }
 
-std::int32_t CFrame::onKeyUp(VstKeyCode& key) {
+std::int32_t CFrame::onKeyUp(CKeyCode& key) {
     std::unique_lock<std::recursive_timed_mutex> lock(viewLock_, std::defer_lock);
     if (!lockWithin(lock, kHostKeyWait)) return kKeyNotHandled;
     std::int32_t result = kKeyNotHandled;

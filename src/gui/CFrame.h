@@ -89,8 +89,8 @@ class CFrame : public CViewContainer {
     // [any thread] Keys from the host (editKeyDown/Up) or the window: offered to
     // the focus view, then to the modal view; Tab moves the focus. kKeyHandled
     // or kKeyNotHandled.
-    virtual std::int32_t onKeyDown(VstKeyCode& key) override;
-    virtual std::int32_t onKeyUp(VstKeyCode& key) override;
+    virtual std::int32_t onKeyDown(CKeyCode& key) override;
+    virtual std::int32_t onKeyUp(CKeyCode& key) override;
 
     bool addView(CView* view) override;
     bool removeView(CView* view, bool forget = true) override;

@@ -363,34 +363,34 @@ void MenuPopup::moveColumn(int step) {
     }
 }
 
-void MenuPopup::popupKeyDown(const VstKeyCode& key) {
+void MenuPopup::popupKeyDown(const CKeyCode& key) {
     switch (key.virt) {
-        case vst::VKEY_UP:
+        case VKEY_UP:
             moveHighlight(-1);
             break;
-        case vst::VKEY_DOWN:
+        case VKEY_DOWN:
             moveHighlight(1);
             break;
-        case vst::VKEY_LEFT:
+        case VKEY_LEFT:
             moveColumn(-1);
             break;
-        case vst::VKEY_RIGHT:
+        case VKEY_RIGHT:
             moveColumn(1);
             break;
-        case vst::VKEY_HOME:
+        case VKEY_HOME:
             highlighted_ = -1;
             moveHighlight(1);
             break;
-        case vst::VKEY_END:
+        case VKEY_END:
             highlighted_ = -1;
             moveHighlight(-1);
             break;
-        case vst::VKEY_RETURN:
-        case vst::VKEY_ENTER:
-        case vst::VKEY_SPACE:
+        case VKEY_RETURN:
+        case VKEY_ENTER:
+        case VKEY_SPACE:
             if (selectable(highlighted_)) finish(highlighted_);
             break;
-        case vst::VKEY_ESCAPE:
+        case VKEY_ESCAPE:
             finish(-1);
             break;
         default:

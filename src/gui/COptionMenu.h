@@ -140,7 +140,7 @@ class MenuPopup : public PopupClient {
     void popupMouseUp(const CPoint& where, CButtonState buttons) override;
     void popupMouseMoved(const CPoint& where, CButtonState buttons) override;
     void popupOutsideClick() override { finish(-1); }
-    void popupKeyDown(const VstKeyCode& key) override;
+    void popupKeyDown(const CKeyCode& key) override;
     bool popupNeedsRedraw() const override { return needsRedraw_; }
     bool popupFinished() const override { return finished_; }
     void popupClosed() override;

@@ -184,41 +184,41 @@ void CTextEdit::closeBox(bool commit) {
     }
 }
 
-std::int32_t CTextEdit::onKeyDown(VstKeyCode& key) {
+std::int32_t CTextEdit::onKeyDown(CKeyCode& key) {
     if (!editing_) return kKeyNotHandled;
-    const bool shift = (key.modifier & vst::MODIFIER_SHIFT) != 0;
+    const bool shift = (key.modifier & MODIFIER_SHIFT) != 0;
     switch (key.virt) {
-        case vst::VKEY_RETURN:
-        case vst::VKEY_ENTER:
+        case VKEY_RETURN:
+        case VKEY_ENTER:
             closeBox(true);
             if (frame_ != nullptr && frame_->getFocusView() == this) frame_->setFocusView(nullptr);
             return kKeyHandled;
-        case vst::VKEY_ESCAPE:
+        case VKEY_ESCAPE:
             closeBox(false);
             if (frame_ != nullptr && frame_->getFocusView() == this) frame_->setFocusView(nullptr);
             return kKeyHandled;
-        case vst::VKEY_BACK:
+        case VKEY_BACK:
             buffer_.backspace();
             break;
-        case vst::VKEY_DELETE:
+        case VKEY_DELETE:
             buffer_.deleteForward();
             break;
-        case vst::VKEY_HOME:
+        case VKEY_HOME:
             buffer_.home(shift);
             break;
-        case vst::VKEY_END:
+        case VKEY_END:
             buffer_.end(shift);
             break;
-        case vst::VKEY_LEFT:
+        case VKEY_LEFT:
             buffer_.left(shift);
             break;
-        case vst::VKEY_RIGHT:
+        case VKEY_RIGHT:
             buffer_.right(shift);
             break;
-        case vst::VKEY_TAB:
+        case VKEY_TAB:
             return kKeyNotHandled;  // the frame moves the focus (closing the box)
         default: {
-            const bool control = (key.modifier & vst::MODIFIER_CONTROL) != 0;
+            const bool control = (key.modifier & MODIFIER_CONTROL) != 0;
             if (control && (key.character == 'a' || key.character == 'A')) {
                 buffer_.selectAll();
                 break;

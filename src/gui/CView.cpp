@@ -69,8 +69,8 @@ bool CView::onWheel(const CPoint& where, const CMouseWheelAxis& axis, const floa
 
 bool CView::onWheel(const CPoint&, const float&, const CButtonState&) { return false; }
 
-std::int32_t CView::onKeyDown(VstKeyCode&) { return kKeyNotHandled; }
-std::int32_t CView::onKeyUp(VstKeyCode&) { return kKeyNotHandled; }
+std::int32_t CView::onKeyDown(CKeyCode&) { return kKeyNotHandled; }
+std::int32_t CView::onKeyUp(CKeyCode&) { return kKeyNotHandled; }
 
 void CView::setViewSize(const CRect& size, bool invalidate) {
     if (invalidate) invalidRect(size_);

@@ -53,8 +53,8 @@ class CView : public CBaseObject {
     const CRect& getMouseableArea() const { return mouseableArea_; }
 
     // Answers kKeyHandled or kKeyNotHandled.
-    virtual std::int32_t onKeyDown(VstKeyCode& key);
-    virtual std::int32_t onKeyUp(VstKeyCode& key);
+    virtual std::int32_t onKeyDown(CKeyCode& key);
+    virtual std::int32_t onKeyUp(CKeyCode& key);
 
     // Moves and resizes the view; the mouseable area follows both.
     virtual void setViewSize(const CRect& size, bool invalidate = true);

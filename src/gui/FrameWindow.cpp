@@ -389,62 +389,62 @@ CButtonState translateX11Modifiers(unsigned int state) {
     return b;
 }
 
-VstKeyCode translateX11Key(unsigned long keysym, const char* latin1, unsigned int state) {
-    VstKeyCode key;
-    if ((state & ShiftMask) != 0) key.modifier |= vst::MODIFIER_SHIFT;
-    if ((state & Mod1Mask) != 0) key.modifier |= vst::MODIFIER_ALTERNATE;
-    if ((state & ControlMask) != 0) key.modifier |= vst::MODIFIER_CONTROL;
+CKeyCode translateX11Key(unsigned long keysym, const char* latin1, unsigned int state) {
+    CKeyCode key;
+    if ((state & ShiftMask) != 0) key.modifier |= MODIFIER_SHIFT;
+    if ((state & Mod1Mask) != 0) key.modifier |= MODIFIER_ALTERNATE;
+    if ((state & ControlMask) != 0) key.modifier |= MODIFIER_CONTROL;
     struct Entry {
         unsigned long sym;
-        vst::VirtualKey virt;
+        VirtualKey virt;
     };
     static constexpr Entry table[] = {
-        {XK_BackSpace, vst::VKEY_BACK},
-        {XK_Tab, vst::VKEY_TAB},
-        {XK_ISO_Left_Tab, vst::VKEY_TAB},
-        {XK_Clear, vst::VKEY_CLEAR},
-        {XK_Return, vst::VKEY_RETURN},
-        {XK_Pause, vst::VKEY_PAUSE},
-        {XK_Escape, vst::VKEY_ESCAPE},
-        {XK_space, vst::VKEY_SPACE},
-        {XK_Next, vst::VKEY_NEXT},
-        {XK_End, vst::VKEY_END},
-        {XK_Home, vst::VKEY_HOME},
-        {XK_Left, vst::VKEY_LEFT},
-        {XK_Up, vst::VKEY_UP},
-        {XK_Right, vst::VKEY_RIGHT},
-        {XK_Down, vst::VKEY_DOWN},
-        {XK_Prior, vst::VKEY_PAGEUP},
-        {XK_KP_Prior, vst::VKEY_PAGEUP},
-        {XK_KP_Next, vst::VKEY_PAGEDOWN},
-        {XK_Select, vst::VKEY_SELECT},
-        {XK_Print, vst::VKEY_PRINT},
-        {XK_KP_Enter, vst::VKEY_ENTER},
-        {XK_Insert, vst::VKEY_INSERT},
-        {XK_Delete, vst::VKEY_DELETE},
-        {XK_KP_Delete, vst::VKEY_DELETE},
-        {XK_Help, vst::VKEY_HELP},
-        {XK_KP_Home, vst::VKEY_HOME},
-        {XK_KP_End, vst::VKEY_END},
-        {XK_KP_Left, vst::VKEY_LEFT},
-        {XK_KP_Up, vst::VKEY_UP},
-        {XK_KP_Right, vst::VKEY_RIGHT},
-        {XK_KP_Down, vst::VKEY_DOWN},
-        {XK_KP_Multiply, vst::VKEY_MULTIPLY},
-        {XK_KP_Add, vst::VKEY_ADD},
-        {XK_KP_Separator, vst::VKEY_SEPARATOR},
-        {XK_KP_Subtract, vst::VKEY_SUBTRACT},
-        {XK_KP_Decimal, vst::VKEY_DECIMAL},
-        {XK_KP_Divide, vst::VKEY_DIVIDE},
-        {XK_Num_Lock, vst::VKEY_NUMLOCK},
-        {XK_Scroll_Lock, vst::VKEY_SCROLL},
-        {XK_Shift_L, vst::VKEY_SHIFT},
-        {XK_Shift_R, vst::VKEY_SHIFT},
-        {XK_Control_L, vst::VKEY_CONTROL},
-        {XK_Control_R, vst::VKEY_CONTROL},
-        {XK_Alt_L, vst::VKEY_ALT},
-        {XK_Alt_R, vst::VKEY_ALT},
-        {XK_KP_Equal, vst::VKEY_EQUALS},
+        {XK_BackSpace, VKEY_BACK},
+        {XK_Tab, VKEY_TAB},
+        {XK_ISO_Left_Tab, VKEY_TAB},
+        {XK_Clear, VKEY_CLEAR},
+        {XK_Return, VKEY_RETURN},
+        {XK_Pause, VKEY_PAUSE},
+        {XK_Escape, VKEY_ESCAPE},
+        {XK_space, VKEY_SPACE},
+        {XK_Next, VKEY_NEXT},
+        {XK_End, VKEY_END},
+        {XK_Home, VKEY_HOME},
+        {XK_Left, VKEY_LEFT},
+        {XK_Up, VKEY_UP},
+        {XK_Right, VKEY_RIGHT},
+        {XK_Down, VKEY_DOWN},
+        {XK_Prior, VKEY_PAGEUP},
+        {XK_KP_Prior, VKEY_PAGEUP},
+        {XK_KP_Next, VKEY_PAGEDOWN},
+        {XK_Select, VKEY_SELECT},
+        {XK_Print, VKEY_PRINT},
+        {XK_KP_Enter, VKEY_ENTER},
+        {XK_Insert, VKEY_INSERT},
+        {XK_Delete, VKEY_DELETE},
+        {XK_KP_Delete, VKEY_DELETE},
+        {XK_Help, VKEY_HELP},
+        {XK_KP_Home, VKEY_HOME},
+        {XK_KP_End, VKEY_END},
+        {XK_KP_Left, VKEY_LEFT},
+        {XK_KP_Up, VKEY_UP},
+        {XK_KP_Right, VKEY_RIGHT},
+        {XK_KP_Down, VKEY_DOWN},
+        {XK_KP_Multiply, VKEY_MULTIPLY},
+        {XK_KP_Add, VKEY_ADD},
+        {XK_KP_Separator, VKEY_SEPARATOR},
+        {XK_KP_Subtract, VKEY_SUBTRACT},
+        {XK_KP_Decimal, VKEY_DECIMAL},
+        {XK_KP_Divide, VKEY_DIVIDE},
+        {XK_Num_Lock, VKEY_NUMLOCK},
+        {XK_Scroll_Lock, VKEY_SCROLL},
+        {XK_Shift_L, VKEY_SHIFT},
+        {XK_Shift_R, VKEY_SHIFT},
+        {XK_Control_L, VKEY_CONTROL},
+        {XK_Control_R, VKEY_CONTROL},
+        {XK_Alt_L, VKEY_ALT},
+        {XK_Alt_R, VKEY_ALT},
+        {XK_KP_Equal, VKEY_EQUALS},
     };
     for (const Entry& e : table) {
         if (e.sym == keysym) {
@@ -453,11 +453,11 @@ VstKeyCode translateX11Key(unsigned long keysym, const char* latin1, unsigned in
         }
     }
     if (key.virt == 0 && keysym >= XK_F1 && keysym <= XK_F12)
-        key.virt = static_cast<unsigned char>(vst::VKEY_F1 + (keysym - XK_F1));
+        key.virt = static_cast<unsigned char>(VKEY_F1 + (keysym - XK_F1));
     if (key.virt == 0 && keysym >= XK_KP_0 && keysym <= XK_KP_9)
-        key.virt = static_cast<unsigned char>(vst::VKEY_NUMPAD0 + (keysym - XK_KP_0));
-    if (key.virt == vst::VKEY_SPACE) key.character = ' ';
-    if (key.virt == 0 || (key.virt >= vst::VKEY_NUMPAD0 && key.virt <= vst::VKEY_DIVIDE)) {
+        key.virt = static_cast<unsigned char>(VKEY_NUMPAD0 + (keysym - XK_KP_0));
+    if (key.virt == VKEY_SPACE) key.character = ' ';
+    if (key.virt == 0 || (key.virt >= VKEY_NUMPAD0 && key.virt <= VKEY_DIVIDE)) {
         const unsigned char c = latin1 != nullptr ? static_cast<unsigned char>(latin1[0])
                                                   : static_cast<unsigned char>(0);
         if (c >= 32 && c != 127) key.character = c;
@@ -934,7 +934,7 @@ void FrameWindow::handleEvent(void* xevent) {
             char text[8] = {};
             KeySym keysym = 0;
             XLookupString(&event.xkey, text, sizeof text - 1, &keysym, nullptr);
-            VstKeyCode key = translateX11Key(keysym, text, event.xkey.state);
+            CKeyCode key = translateX11Key(keysym, text, event.xkey.state);
             if (event.type == KeyPress) {
                 frame_.onKeyDown(key);
             } else {

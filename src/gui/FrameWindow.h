@@ -28,7 +28,7 @@ struct PixelConverter;
 // X key event to the toolkit's key code (character, virtual key, modifiers).
 // `keysym` is an X KeySym, `latin1` the text XLookupString produced (may be
 // empty), `state` the event's modifier mask.
-VstKeyCode translateX11Key(unsigned long keysym, const char* latin1, unsigned int state);
+CKeyCode translateX11Key(unsigned long keysym, const char* latin1, unsigned int state);
 // X modifier mask to the mouse handlers' Shift/Control/Alt bits.
 CButtonState translateX11Modifiers(unsigned int state);
 

@@ -4,8 +4,6 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "host/AEffEditor.h"  // VstKeyCode
-
 namespace VSTGUI {
 
 using CCoord = std::int32_t;
@@ -114,6 +112,34 @@ enum CMouseWheelAxis : std::int32_t { kMouseWheelAxisX = 0, kMouseWheelAxisY = 1
 enum CHoriTxtAlign : std::int32_t { kLeftText = 0, kCenterText = 1, kRightText = 2 };
 
 enum CDrawStyle : std::int32_t { kDrawStroked = 0, kDrawFilled = 1, kDrawFilledAndStroked = 2 };
+
+// A key press or release: the character typed and the key's name, either 0 when none.
+// The toolkit's own vocabulary, numbered like the host's key events, so that an editor
+// joining the two passes a host's key through field by field.
+enum VirtualKey : std::int32_t {
+    VKEY_BACK = 1, VKEY_TAB, VKEY_CLEAR, VKEY_RETURN, VKEY_PAUSE, VKEY_ESCAPE, VKEY_SPACE,
+    VKEY_NEXT, VKEY_END, VKEY_HOME, VKEY_LEFT, VKEY_UP, VKEY_RIGHT, VKEY_DOWN, VKEY_PAGEUP,
+    VKEY_PAGEDOWN, VKEY_SELECT, VKEY_PRINT, VKEY_ENTER, VKEY_SNAPSHOT, VKEY_INSERT,
+    VKEY_DELETE, VKEY_HELP, VKEY_NUMPAD0, VKEY_NUMPAD1, VKEY_NUMPAD2, VKEY_NUMPAD3,
+    VKEY_NUMPAD4, VKEY_NUMPAD5, VKEY_NUMPAD6, VKEY_NUMPAD7, VKEY_NUMPAD8, VKEY_NUMPAD9,
+    VKEY_MULTIPLY, VKEY_ADD, VKEY_SEPARATOR, VKEY_SUBTRACT, VKEY_DECIMAL, VKEY_DIVIDE,
+    VKEY_F1, VKEY_F2, VKEY_F3, VKEY_F4, VKEY_F5, VKEY_F6, VKEY_F7, VKEY_F8, VKEY_F9,
+    VKEY_F10, VKEY_F11, VKEY_F12, VKEY_NUMLOCK, VKEY_SCROLL, VKEY_SHIFT, VKEY_CONTROL,
+    VKEY_ALT, VKEY_EQUALS,
+};
+
+enum KeyModifier : std::int32_t {
+    MODIFIER_SHIFT = 1 << 0,
+    MODIFIER_ALTERNATE = 1 << 1,
+    MODIFIER_COMMAND = 1 << 2,
+    MODIFIER_CONTROL = 1 << 3,
+};
+
+struct CKeyCode {
+    std::int32_t character = 0;  // ASCII character, 0 when none
+    unsigned char virt = 0;      // VirtualKey, 0 when none
+    unsigned char modifier = 0;  // KeyModifier bits
+};
 
 // Key answers of the frame and of onKeyDown handlers.
 constexpr std::int32_t kKeyHandled = 1;

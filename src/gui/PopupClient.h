@@ -19,7 +19,7 @@ class PopupClient {
     virtual void popupMouseMoved(const CPoint& where, CButtonState buttons) = 0;
     // A press outside the pop-up: usually cancels.
     virtual void popupOutsideClick() = 0;
-    virtual void popupKeyDown(const VstKeyCode& key) = 0;
+    virtual void popupKeyDown(const CKeyCode& key) = 0;
     virtual bool popupNeedsRedraw() const = 0;
     virtual bool popupFinished() const = 0;
     // The window is gone (finished, cancelled or the frame closed).

@@ -20,7 +20,6 @@
 //     closeErrorMessages(owner) when the editor or the effect goes away.
 #pragma once
 
-#include "gui/AEffGUIEditor.h"
 #include "gui/CBaseObject.h"
 #include "gui/CBitmap.h"
 #include "gui/CControl.h"

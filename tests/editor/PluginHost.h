@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "gui/GuiTestSupport.h"
 #include "host/VstAbi.h"
+#include "support/GuiTestSupport.h"
 
 namespace editortest {
 

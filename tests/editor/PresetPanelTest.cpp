@@ -13,8 +13,8 @@
 #include "editor/Editor.h"
 #include "editor/PresetPanelControls.h"
 #include "effect/Plugin.h"
-#include "gui/GuiTestSupport.h"
 #include "platform/MessageBox.h"
+#include "support/GuiTestSupport.h"
 
 using namespace VSTGUI;
 

@@ -16,8 +16,8 @@ using namespace controlstest;
 
 constexpr CMouseEventResult kTaken = kMouseDownEventHandledButDontNeedMovedOrUpEvents;
 
-VstKeyCode key(char character, unsigned char virt = 0, unsigned char modifier = 0) {
-    VstKeyCode code;
+CKeyCode key(char character, unsigned char virt = 0, unsigned char modifier = 0) {
+    CKeyCode code;
     code.character = character;
     code.virt = virt;
     code.modifier = modifier;
@@ -126,10 +126,10 @@ TEST_F(KnobTest, WheelStepsAHundredthAndArrowKeysTheWheelIncrement) {
 
     // The begin edit made the knob the focus view: keys reach it through the frame.
     ASSERT_EQ(editor_.frame()->getFocusView(), knob_);
-    VstKeyCode up = key(0, vst::VKEY_UP);
+    CKeyCode up = key(0, VKEY_UP);
     EXPECT_EQ(editor_.frame()->onKeyDown(up), kKeyHandled);
     EXPECT_NEAR(knob_->getValue(), 0.508f + 0.05208336f, 1e-6);
-    VstKeyCode fineDown = key(0, vst::VKEY_LEFT, vst::MODIFIER_SHIFT);
+    CKeyCode fineDown = key(0, VKEY_LEFT, MODIFIER_SHIFT);
     editor_.frame()->onKeyDown(fineDown);
     EXPECT_NEAR(knob_->getValue(), 0.508f + 0.05208336f * 0.9f, 1e-6);
 
@@ -216,12 +216,12 @@ class TextFieldTest : public ::testing::Test {
     }
     void type(const char* text) {
         for (const char* c = text; *c != 0; ++c) {
-            VstKeyCode code = key(*c);
+            CKeyCode code = key(*c);
             editor_.frame()->onKeyDown(code);
         }
     }
     void pressKey(unsigned char virt) {
-        VstKeyCode code = key(0, virt);
+        CKeyCode code = key(0, virt);
         editor_.frame()->onKeyDown(code);
     }
     long count(const char* event) const {
@@ -259,7 +259,7 @@ TEST_F(TextFieldTest, ATypedValueReachesTheHostInsideOneEditPair) {
     EXPECT_TRUE(field_->isEditing());
     EXPECT_EQ(field_->getEditBuffer().text(), "0.00");
     type("-6");
-    pressKey(vst::VKEY_RETURN);
+    pressKey(VKEY_RETURN);
     EXPECT_FALSE(field_->isEditing());
     EXPECT_FLOAT_EQ(field_->getValue(), 0.5f);
     EXPECT_EQ(editor_.log.events,
@@ -270,10 +270,10 @@ TEST_F(TextFieldTest, ATypedValueReachesTheHostInsideOneEditPair) {
 TEST_F(TextFieldTest, BoxesClosedWithoutAChangeStillEndTheirEdit) {
     CPoint where(420, 415);
     field_->onMouseDown(where, kLButton);
-    pressKey(vst::VKEY_RETURN);  // unchanged text
+    pressKey(VKEY_RETURN);  // unchanged text
     field_->onMouseDown(where, kLButton);
     type("-3");
-    pressKey(vst::VKEY_ESCAPE);  // cancelled
+    pressKey(VKEY_ESCAPE);  // cancelled
     EXPECT_FLOAT_EQ(field_->getValue(), 1.0f);
     EXPECT_EQ(count("begin 0"), 2);
     EXPECT_EQ(count("end 0"), 2);
@@ -307,7 +307,7 @@ TEST_F(TextFieldTest, ABoxOpenedByTheFocusAloneGetsItsOwnPair) {
     editor_.frame()->setFocusView(field_);  // as the Tab key does
     ASSERT_TRUE(field_->isEditing());
     type("-9");
-    pressKey(vst::VKEY_RETURN);
+    pressKey(VKEY_RETURN);
     EXPECT_FLOAT_EQ(field_->getValue(), 0.25f);
     EXPECT_EQ(editor_.log.events,
               events({"begin 0", "host begin 0", "changed 0", "host end 0", "end 0"}));

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "gui/GuiTestSupport.h"
+#include "support/GuiTestSupport.h"
 
 using namespace VSTGUI;
 using namespace guitest;
@@ -25,15 +25,15 @@ struct Rig {
     CFrame* frame;
 };
 
-VstKeyCode virtualKey(int virt, int modifier = 0) {
-    VstKeyCode key;
+CKeyCode virtualKey(int virt, int modifier = 0) {
+    CKeyCode key;
     key.virt = static_cast<unsigned char>(virt);
     key.modifier = static_cast<unsigned char>(modifier);
     return key;
 }
 
-VstKeyCode character(char c) {
-    VstKeyCode key;
+CKeyCode character(char c) {
+    CKeyCode key;
     key.character = static_cast<unsigned char>(c);
     return key;
 }
@@ -196,11 +196,11 @@ TEST(Knob, DragWheelAndKeysChangeTheValueWithinRange) {
     rig.frame->platformWheel(CPoint(20, 20), kMouseWheelAxisY, 1.0f, 0);
     EXPECT_FLOAT_EQ(knob->getValue(), 0.25f);
     EXPECT_EQ(rig.listener.events, (std::vector<std::string>{"begin 6", "changed 6", "end 6"}));
-    VstKeyCode up = virtualKey(vst::VKEY_UP);
+    CKeyCode up = virtualKey(VKEY_UP);
     rig.frame->setFocusView(knob);
     EXPECT_EQ(rig.frame->onKeyDown(up), kKeyHandled);
     EXPECT_FLOAT_EQ(knob->getValue(), 0.5f);
-    VstKeyCode fineDown = virtualKey(vst::VKEY_LEFT, vst::MODIFIER_SHIFT);
+    CKeyCode fineDown = virtualKey(VKEY_LEFT, MODIFIER_SHIFT);
     rig.frame->onKeyDown(fineDown);
     EXPECT_FLOAT_EQ(knob->getValue(), 0.475f);
     rig.listener.events.clear();
@@ -313,10 +313,10 @@ TEST(TextEdit, ClickOpensTheBoxWithAllTextSelectedAndEnterCommits) {
     EXPECT_EQ(rig.frame->getActiveTextEdit(), edit);
     EXPECT_EQ(edit->getEditBuffer().selectionEnd(), 3u);
     for (char c : std::string("-6.5")) {
-        VstKeyCode key = character(c);
+        CKeyCode key = character(c);
         EXPECT_EQ(rig.frame->onKeyDown(key), kKeyHandled);
     }
-    VstKeyCode enter = virtualKey(vst::VKEY_RETURN);
+    CKeyCode enter = virtualKey(VKEY_RETURN);
     EXPECT_EQ(rig.frame->onKeyDown(enter), kKeyHandled);
     EXPECT_FALSE(edit->isEditing());
     EXPECT_STREQ(edit->getText(), "-6.5");
@@ -329,15 +329,15 @@ TEST(TextEdit, EscapeCancelsAndUnchangedTextIsNotReported) {
     Rig rig;
     auto* edit = rig.add(new CTextEdit(CRect(10, 10, 90, 30), &rig.listener, 9, "abc"));
     rig.frame->setFocusView(edit);
-    VstKeyCode x = character('x');
+    CKeyCode x = character('x');
     rig.frame->onKeyDown(x);
-    VstKeyCode escape = virtualKey(vst::VKEY_ESCAPE);
+    CKeyCode escape = virtualKey(VKEY_ESCAPE);
     rig.frame->onKeyDown(escape);
     EXPECT_FALSE(edit->isEditing());
     EXPECT_TRUE(edit->wasCancelled());
     EXPECT_STREQ(edit->getText(), "abc");
     rig.frame->setFocusView(edit);
-    VstKeyCode enter = virtualKey(vst::VKEY_ENTER);
+    CKeyCode enter = virtualKey(VKEY_ENTER);
     rig.frame->onKeyDown(enter);
     EXPECT_TRUE(rig.listener.events.empty());
 }
@@ -348,11 +348,11 @@ TEST(TextEdit, FocusLossCommitsAndNavigationKeysWork) {
     auto* other = rig.add(new ProbeView(CRect(100, 100, 120, 120)));
     rig.frame->setFocusView(edit);
     for (int virt :
-         {vst::VKEY_HOME, vst::VKEY_DELETE, vst::VKEY_END, vst::VKEY_BACK, vst::VKEY_LEFT}) {
-        VstKeyCode key = virtualKey(virt);
+         {VKEY_HOME, VKEY_DELETE, VKEY_END, VKEY_BACK, VKEY_LEFT}) {
+        CKeyCode key = virtualKey(virt);
         rig.frame->onKeyDown(key);
     }
-    VstKeyCode bang = character('!');
+    CKeyCode bang = character('!');
     rig.frame->onKeyDown(bang);
     rig.frame->platformMouseDown(CPoint(110, 110), kLButton);  // a press elsewhere
     EXPECT_FALSE(edit->isEditing());
@@ -388,9 +388,9 @@ TEST(TextEdit, ControlCharactersAndLongTextAreHandledSafely) {
     edit->getText(copy);
     EXPECT_EQ(std::string(copy).size(), 255u);
     rig.frame->setFocusView(edit);
-    VstKeyCode bell = character('\a');
+    CKeyCode bell = character('\a');
     EXPECT_EQ(rig.frame->onKeyDown(bell), kKeyNotHandled);
-    VstKeyCode high = character('\xe9');
+    CKeyCode high = character('\xe9');
     rig.frame->onKeyDown(high);
     EXPECT_EQ(edit->getEditBuffer().text(), "\xe9");
     rig.frame->idle();  // drawing the 8-bit text keeps working
@@ -493,12 +493,12 @@ TEST(OptionMenuPopup, KeyboardSkipsSeparatorsAndDisabledEntries) {
     menu->addEntry("c");
     auto* popup = new MenuPopup(menu);
     EXPECT_EQ(popup->highlighted(), 0);
-    popup->popupKeyDown(virtualKey(vst::VKEY_DOWN));
+    popup->popupKeyDown(virtualKey(VKEY_DOWN));
     EXPECT_EQ(popup->highlighted(), 3);
-    popup->popupKeyDown(virtualKey(vst::VKEY_DOWN));
+    popup->popupKeyDown(virtualKey(VKEY_DOWN));
     EXPECT_EQ(popup->highlighted(), 0);  // wraps
-    popup->popupKeyDown(virtualKey(vst::VKEY_UP));
-    popup->popupKeyDown(virtualKey(vst::VKEY_RETURN));
+    popup->popupKeyDown(virtualKey(VKEY_UP));
+    popup->popupKeyDown(virtualKey(VKEY_RETURN));
     EXPECT_TRUE(popup->popupFinished());
     popup->popupClosed();  // deletes the pop-up and applies the choice
     EXPECT_EQ(menu->getCurrent(), 3);
@@ -545,7 +545,7 @@ TEST(TextEdit, ClosingTheFrameWithTheBoxOpenCommitsAndEndsTheEdit) {
     frame->platformMouseDown(CPoint(100, 20), kLButton);
     ASSERT_TRUE(edit->isEditing());
     for (char c : std::string("2.5")) {
-        VstKeyCode key = character(c);
+        CKeyCode key = character(c);
         frame->onKeyDown(key);
     }
     frame->forget();
@@ -561,7 +561,7 @@ TEST(TextEdit, RemovingTheOpenBoxCommitsAndEndsTheEdit) {
     auto* edit = rig.add(new CTextEdit(CRect(10, 10, 190, 30), &rig.listener, 9, "1.0"));
     rig.frame->platformMouseDown(CPoint(100, 20), kLButton);
     ASSERT_TRUE(edit->isEditing());
-    VstKeyCode key = character('7');
+    CKeyCode key = character('7');
     rig.frame->onKeyDown(key);
     edit->remember();
     rig.frame->removeView(edit);

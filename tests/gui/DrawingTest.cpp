@@ -4,7 +4,7 @@
 #include <atomic>
 #include <thread>
 
-#include "gui/GuiTestSupport.h"
+#include "support/GuiTestSupport.h"
 
 using namespace VSTGUI;
 using namespace guitest;

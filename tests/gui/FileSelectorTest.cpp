@@ -14,7 +14,7 @@
 #include <mutex>
 #include <sstream>
 
-#include "gui/GuiTestSupport.h"
+#include "support/GuiTestSupport.h"
 
 using namespace VSTGUI;
 using namespace guitest;
@@ -275,19 +275,19 @@ TEST(PathEntryBox, TypingAndEnterAcceptEscapeCancels) {
     std::ofstream(dir + "p.tvp") << "x";
     PathEntryBox box("Load", dir, true);
     for (char c : std::string("q")) {
-        VstKeyCode key;
+        CKeyCode key;
         key.character = static_cast<unsigned char>(c);
         box.popupKeyDown(key);
     }
-    VstKeyCode enter;
-    enter.virt = vst::VKEY_RETURN;
+    CKeyCode enter;
+    enter.virt = VKEY_RETURN;
     box.popupKeyDown(enter);  // "…/q" does not exist: stays open
     EXPECT_FALSE(box.popupFinished());
-    VstKeyCode back;
-    back.virt = vst::VKEY_BACK;
+    CKeyCode back;
+    back.virt = VKEY_BACK;
     box.popupKeyDown(back);
     for (char c : std::string("p.tvp")) {
-        VstKeyCode key;
+        CKeyCode key;
         key.character = static_cast<unsigned char>(c);
         box.popupKeyDown(key);
     }
@@ -296,8 +296,8 @@ TEST(PathEntryBox, TypingAndEnterAcceptEscapeCancels) {
     EXPECT_TRUE(box.accepted());
     EXPECT_EQ(box.path(), dir + "p.tvp");
     PathEntryBox cancelled("Save", dir, false);
-    VstKeyCode escape;
-    escape.virt = vst::VKEY_ESCAPE;
+    CKeyCode escape;
+    escape.virt = VKEY_ESCAPE;
     cancelled.popupKeyDown(escape);
     EXPECT_TRUE(cancelled.popupFinished());
     EXPECT_FALSE(cancelled.accepted());

@@ -1,7 +1,7 @@
 // View tree, frame dispatch, focus and redraw with synthetic events (no display).
 #include <gtest/gtest.h>
 
-#include "gui/GuiTestSupport.h"
+#include "support/GuiTestSupport.h"
 
 using namespace VSTGUI;
 using namespace guitest;
@@ -195,7 +195,7 @@ TEST(FrameKeys, FocusViewFirstThenModalView) {
     ProbeView* modal = f.add(CRect(10, 0, 20, 10));
     f.frame->setFocusView(focus);
     f.frame->setModalView(modal);
-    VstKeyCode key;
+    CKeyCode key;
     key.character = 'x';
     EXPECT_EQ(f.frame->onKeyDown(key), kKeyNotHandled);
     EXPECT_EQ(focus->events.back(), "key 0 120");
@@ -216,15 +216,15 @@ TEST(FrameKeys, TabMovesTheFocusThroughViewsThatWantIt) {
     b->setWantsFocus(true);
     c->setWantsFocus(true);
     c->setVisible(false);
-    VstKeyCode tab;
-    tab.virt = vst::VKEY_TAB;
+    CKeyCode tab;
+    tab.virt = VKEY_TAB;
     EXPECT_EQ(f.frame->onKeyDown(tab), kKeyHandled);
     EXPECT_EQ(f.frame->getFocusView(), a);
     f.frame->onKeyDown(tab);
     EXPECT_EQ(f.frame->getFocusView(), b);
     f.frame->onKeyDown(tab);
     EXPECT_EQ(f.frame->getFocusView(), a);  // wraps, skipping the hidden one
-    tab.modifier = vst::MODIFIER_SHIFT;
+    tab.modifier = MODIFIER_SHIFT;
     f.frame->onKeyDown(tab);
     EXPECT_EQ(f.frame->getFocusView(), b);
     EXPECT_TRUE(skipped->events.empty());
@@ -235,8 +235,8 @@ TEST(FrameKeys, TabMovesTheFocusThroughViewsThatWantIt) {
 TEST(FrameKeys, AnswerNotHandledWhenNothingWantsTheKey) {
     HeadlessFrame f;
     f.add(CRect(0, 0, 10, 10));
-    VstKeyCode tab;
-    tab.virt = vst::VKEY_TAB;
+    CKeyCode tab;
+    tab.virt = VKEY_TAB;
     EXPECT_EQ(f.frame->onKeyDown(tab), kKeyNotHandled);
     EXPECT_EQ(f.frame->onKeyUp(tab), kKeyNotHandled);
 }

@@ -3,7 +3,7 @@
 // pop-up menu, screenshots, the timer, a server that dies, and unloading.
 #include <gtest/gtest.h>
 
-#include "gui/GuiTestSupport.h"
+#include "support/GuiTestSupport.h"
 
 // X11 after gtest: its macros (None, Bool, ...) clash with gtest's names.
 #include <X11/Xlib.h>
@@ -238,7 +238,7 @@ TEST(X11Frame, PressTakesTheKeyboardAndLeavingGivesItBack) {
     host.click(f.frame->getWindowId(), 150, 150);
     ASSERT_TRUE(waitFor([&] { return focusedWindow(host.display()) == f.frame->getWindowId(); }));
     host.typeKey(XK_Up);
-    const std::string up = "key " + std::to_string(vst::VKEY_UP) + " 0";
+    const std::string up = "key " + std::to_string(VKEY_UP) + " 0";
     EXPECT_TRUE(f.waitLocked([&] {
         return std::find(probe->events.begin(), probe->events.end(), up) != probe->events.end();
     }));
@@ -368,8 +368,8 @@ TEST(X11Frame, HostIdleAndKeysFromAnotherThreadAreSerialised) {
     });
     std::thread hostThread([&] {
         for (int i = 0; i < 200; ++i) {
-            VstKeyCode up;
-            up.virt = vst::VKEY_UP;
+            CKeyCode up;
+            up.virt = VKEY_UP;
             f.frame->onKeyDown(up);
             f.frame->idle();
         }

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "platform/MessageBox.h"
-#include "platform/TempConfig.h"
+#include "support/TempConfig.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "platform/TempConfig.h"
 #include "platform/UserStore.h"
+#include "support/TempConfig.h"
 
 namespace {
 

@@ -5,13 +5,13 @@
 #include <cmath>
 #include <iterator>
 
-#include "effect/Plugin.h"
 #include "effect/ParameterModel.h"
-#include "platform/TempConfig.h"
+#include "effect/Plugin.h"
 #include "platform/UserStore.h"
 #include "presets/FakeProgramHost.h"
 #include "presets/PresetFile.h"
 #include "presets/StoredDefaults.h"
+#include "support/TempConfig.h"
 
 namespace {
 

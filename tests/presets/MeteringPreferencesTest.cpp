@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <map>
 
-#include "platform/TempConfig.h"
 #include "platform/UserStore.h"
 #include "presets/MeteringPreferences.h"
+#include "support/TempConfig.h"
 
 #include "effect/ParameterModel.h"
 

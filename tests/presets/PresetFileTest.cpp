@@ -6,9 +6,9 @@
 
 #include <filesystem>
 
-#include "platform/TempConfig.h"
 #include "presets/FakeProgramHost.h"
 #include "presets/PresetFile.h"
+#include "support/TempConfig.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 
 #include <filesystem>
 
-#include "platform/TempConfig.h"
 #include "presets/FakeProgramHost.h"
 #include "presets/StoredDefaults.h"
+#include "support/TempConfig.h"
 
 namespace {
 

@@ -52,7 +52,7 @@ class ProbeView : public CView {
     CMouseEventResult onMouseEntered(CPoint& where, const CButtonState& buttons) override;
     CMouseEventResult onMouseExited(CPoint& where, const CButtonState& buttons) override;
     bool onWheel(const CPoint& where, const float& distance, const CButtonState& buttons) override;
-    std::int32_t onKeyDown(VstKeyCode& key) override;
+    std::int32_t onKeyDown(CKeyCode& key) override;
     void takeFocus() override { events.push_back("focus"); }
     void looseFocus() override { events.push_back("unfocus"); }
 

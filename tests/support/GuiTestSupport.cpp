@@ -1,4 +1,4 @@
-#include "gui/GuiTestSupport.h"
+#include "support/GuiTestSupport.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -155,7 +155,7 @@ bool ProbeView::onWheel(const CPoint& where, const float& distance, const CButto
     lastButtons = buttons;
     return true;
 }
-std::int32_t ProbeView::onKeyDown(VstKeyCode& key) {
+std::int32_t ProbeView::onKeyDown(CKeyCode& key) {
     events.push_back("key " + std::to_string(key.virt) + " " + std::to_string(key.character));
     return keyAnswer;
 }

@@ -1,4 +1,4 @@
-#include "gui/AEffGUIEditor.h"
+#include "editor/AEffGUIEditor.h"
 
 #include <atomic>
 #include <chrono>
@@ -9,15 +9,29 @@
 namespace {
 constexpr auto kLockPoll = std::chrono::microseconds(200);
 constexpr auto kViewLockWait = std::chrono::milliseconds(200);
+
+// The toolkit numbers its keys like the host's key events, so a host's key passes
+// field by field. Both lists are dense from 1: checking each run's ends and the
+// modifier bits catches a key added, dropped or moved in either.
+constexpr bool same(std::int32_t toolkit, std::int32_t host) { return toolkit == host; }
+static_assert(same(VSTGUI::VKEY_BACK, vst::VKEY_BACK) && same(VSTGUI::VKEY_HELP, vst::VKEY_HELP) &&
+              same(VSTGUI::VKEY_NUMPAD0, vst::VKEY_NUMPAD0) &&
+              same(VSTGUI::VKEY_DIVIDE, vst::VKEY_DIVIDE) && same(VSTGUI::VKEY_F1, vst::VKEY_F1) &&
+              same(VSTGUI::VKEY_F12, vst::VKEY_F12) && same(VSTGUI::VKEY_EQUALS, vst::VKEY_EQUALS));
+static_assert(same(VSTGUI::MODIFIER_SHIFT, vst::MODIFIER_SHIFT) &&
+              same(VSTGUI::MODIFIER_ALTERNATE, vst::MODIFIER_ALTERNATE) &&
+              same(VSTGUI::MODIFIER_COMMAND, vst::MODIFIER_COMMAND) &&
+              same(VSTGUI::MODIFIER_CONTROL, vst::MODIFIER_CONTROL));
+
+VSTGUI::CKeyCode toolkitKey(const VstKeyCode& key) {
+    VSTGUI::CKeyCode toolkit;
+    toolkit.character = key.character;
+    toolkit.virt = key.virt;
+    toolkit.modifier = key.modifier;
+    return toolkit;
+}
 }  // namespace
 
-namespace VSTGUI {
-namespace {
-std::atomic<std::int32_t> knobMode{0};
-}
-void setGlobalKnobMode(std::int32_t mode) { knobMode = mode; }
-std::int32_t getGlobalKnobMode() { return knobMode; }
-}  // namespace VSTGUI
 
 AEffGUIEditor::AEffGUIEditor(AudioEffect* effect) : AEffEditor(effect) {}
 
@@ -108,14 +122,18 @@ bool AEffGUIEditor::onKeyDown(VstKeyCode& key) {
     std::unique_lock<std::recursive_mutex> lock(hostCallMutex_, std::defer_lock);
     if (!VSTGUI::isThreadOfFrame(frame)) lock.lock();
     VSTGUI::CFrame* f = frame;
-    return f != nullptr && f->onKeyDown(key) == VSTGUI::kKeyHandled;
+    if (f == nullptr) return false;
+    VSTGUI::CKeyCode toolkit = toolkitKey(key);
+    return f->onKeyDown(toolkit) == VSTGUI::kKeyHandled;
 }
 
 bool AEffGUIEditor::onKeyUp(VstKeyCode& key) {
     std::unique_lock<std::recursive_mutex> lock(hostCallMutex_, std::defer_lock);
     if (!VSTGUI::isThreadOfFrame(frame)) lock.lock();
     VSTGUI::CFrame* f = frame;
-    return f != nullptr && f->onKeyUp(key) == VSTGUI::kKeyHandled;
+    if (f == nullptr) return false;
+    VSTGUI::CKeyCode toolkit = toolkitKey(key);
+    return f->onKeyUp(toolkit) == VSTGUI::kKeyHandled;
 }
 
 bool AEffGUIEditor::setKnobMode(vst::int32 mode) {

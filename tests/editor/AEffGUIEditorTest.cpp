@@ -1,15 +1,14 @@
 // AEffGUIEditor: rectangle, open/close, idle with its re-entry flag, keys,
-// edit gestures reaching the host; key translation from X.
-#include <X11/keysym.h>
+// edit gestures reaching the host.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <mutex>
 #include <set>
 
-#include "gui/FrameWindow.h"
-#include "gui/GuiTestSupport.h"
+#include "editor/AEffGUIEditor.h"
 #include "host/AudioEffectX.h"
+#include "support/GuiTestSupport.h"
 
 // X11 after gtest and the toolkit: its macros (None, Bool, ...) clash with their names.
 #include <X11/Xlib.h>
@@ -143,7 +142,22 @@ TEST(GuiEditor, KeysAreHandledWhenTheFrameUsesThem) {
     editor->getFrame()->setFocusView(knob);
     EXPECT_TRUE(editor->onKeyDown(key));
     EXPECT_FLOAT_EQ(knob->getValue(), 0.1f);
+    key.modifier = vst::MODIFIER_SHIFT;  // reaches the knob as its fine step
+    EXPECT_TRUE(editor->onKeyDown(key));
+    EXPECT_FLOAT_EQ(knob->getValue(), 0.11f);
     EXPECT_FALSE(editor->onKeyUp(key));
+    // A character and a named key reach the focused view as the host sent them.
+    auto* probe = new ProbeView(CRect(60, 0, 90, 30));
+    editor->getFrame()->addView(probe);
+    probe->forget();
+    editor->getFrame()->setFocusView(probe);
+    VstKeyCode character;
+    character.character = 'a';
+    editor->onKeyDown(character);
+    VstKeyCode escape;
+    escape.virt = vst::VKEY_ESCAPE;
+    editor->onKeyDown(escape);
+    EXPECT_EQ(probe->events, (std::vector<std::string>{"focus", "key 0 97", "key 6 0"}));
     editor->close();
     EXPECT_FALSE(editor->onKeyDown(key));
 }
@@ -259,33 +273,4 @@ TEST(GuiEditorX11, HostClosingTheEditorInACallbackOfTheFramesThread) {
     effectClosedOnEndEdit = nullptr;
     delete effect;  // effClose: the frame's thread is gone when this returns
     EXPECT_EQ(countThreads(), threadsBefore);
-}
-
-TEST(X11KeyTranslation, KeysymsBecomeVirtualKeysAndCharacters) {
-    VstKeyCode k = translateX11Key(XK_Return, "\r", 0);
-    EXPECT_EQ(k.virt, vst::VKEY_RETURN);
-    EXPECT_EQ(k.character, 0);
-    k = translateX11Key(XK_a, "a", 1 /* ShiftMask */);
-    EXPECT_EQ(k.virt, 0);
-    EXPECT_EQ(k.character, 'a');
-    EXPECT_EQ(k.modifier, vst::MODIFIER_SHIFT);
-    k = translateX11Key(XK_ISO_Left_Tab, "", 1);
-    EXPECT_EQ(k.virt, vst::VKEY_TAB);
-    k = translateX11Key(XK_F5, "", 0);
-    EXPECT_EQ(k.virt, vst::VKEY_F5);
-    k = translateX11Key(XK_KP_7, "7", 0);
-    EXPECT_EQ(k.virt, vst::VKEY_NUMPAD7);
-    EXPECT_EQ(k.character, '7');
-    k = translateX11Key(XK_space, " ", 0);
-    EXPECT_EQ(k.virt, vst::VKEY_SPACE);
-    EXPECT_EQ(k.character, ' ');
-    k = translateX11Key(XK_eacute, "\xe9", 0);
-    EXPECT_EQ(k.character, 0xE9);
-    k = translateX11Key(XK_Left, "", 4 /* ControlMask */);
-    EXPECT_EQ(k.virt, vst::VKEY_LEFT);
-    EXPECT_EQ(k.modifier, vst::MODIFIER_CONTROL);
-    k = translateX11Key(XK_BackSpace, "\b", 0);
-    EXPECT_EQ(k.virt, vst::VKEY_BACK);
-    EXPECT_EQ(k.character, 0);  // no control characters as text
-    EXPECT_EQ(translateX11Modifiers(1 | 4 | 8), kShift | kControl | kAlt);
 }
