@@ -60,22 +60,24 @@ bench-all: build
 	@for b in $(BUILD)/bench/tq_bench_*; do [ -x "$$b" ] && "$$b"; done; true
 	bench/compare.sh $(BUILD)
 
-# libFuzzer target for the preset and bank record loaders.
-FUZZ_SOURCES = fuzz/PresetLoaderFuzz.cpp src/presets/PresetFile.cpp src/presets/ProgramTable.cpp \
-  src/platform/FileIo.cpp src/platform/MessageBox.cpp
+# libFuzzer target for the preset and bank record loaders: a clang build of the same
+# libraries (TQ_FUZZ), in $(BUILD)-fuzz.
 fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD)-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTQ_WERROR=ON \
+	  -DTQ_FUZZ=ON -DTQ_BUILD_TESTS=OFF -DTQ_BUILD_BENCH=OFF -DTQ_BUILD_TOOLS=OFF $(CMAKE_OPTS) >/dev/null
+	cmake --build $(BUILD)-fuzz -j$(JOBS) --target preset-loader-fuzz
 	@mkdir -p $(BUILD)-fuzz/corpus
-	clang++ -std=c++20 -g -O1 -Wall -Wextra -Werror -fsanitize=fuzzer,address,undefined \
-	  -fno-sanitize-recover=undefined -Isrc $(FUZZ_SOURCES) -o $(BUILD)-fuzz/preset-loader-fuzz
 
 # Pictures of the editor in a few states (default, K-14 meters with music, About
-# box, calibration, program menu) for a person to look at, in $(BUILD)/shots.
+# box, calibration, program menu) for a person to look at, in $(BUILD)/shots, beside
+# the artwork generator's sheets. Fails when no picture of the editor was written.
 shots: build
-	@mkdir -p $(BUILD)/shots
-	@if [ ! -x $(BUILD)/tq_editor_shots ]; then \
-	  echo "shots: $(BUILD)/tq_editor_shots was not built (tools switched off?)" >&2; exit 1; \
-	fi
+	cmake --build $(BUILD) -j$(JOBS) --target tq_artwork_shots tq_editor_shots
+	@mkdir -p $(BUILD)/shots && rm -f $(BUILD)/shots/editor-*.png
 	xvfb-run -a -s "-screen 0 1280x1024x24" $(BUILD)/tq_editor_shots $(BUILD)/tarvel-quolt.so $(BUILD)/shots
+	@ls $(BUILD)/shots/editor-*.png >/dev/null 2>&1 || \
+	  { echo "shots: no picture of the editor was written to $(BUILD)/shots" >&2; exit 1; }
+	@echo "shots: pictures in $(BUILD)/shots"
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz
