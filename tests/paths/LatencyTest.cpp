@@ -5,8 +5,8 @@
 #include <cmath>
 #include <string>
 
+#include "dsp/HalfbandInterpolator.h"
 #include "paths/EngineTestRig.h"
-#include "paths/HalfbandInterpolator.h"
 
 namespace tq {
 namespace {

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/FileIo.h"
-#include "platform/TempConfig.h"
+#include "support/TempConfig.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "effect/ParameterModel.h"
 #include "effect/Plugin.h"
-#include "platform/TempConfig.h"
+#include "support/TempConfig.h"
 
 namespace {
 
