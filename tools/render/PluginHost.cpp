@@ -23,8 +23,9 @@ constexpr int kMaxParams = 100000;
 constexpr std::size_t kTextBufferSize = 512;
 
 // The effect calls back before its descriptor reaches us (from inside its entry
-// function), so the host being loaded is also known here.
-PluginHost* loadingHost = nullptr;
+// function, on the loading thread), so the host being loaded is also known here.
+// One per thread: a batch loads its instances on several threads at once.
+thread_local PluginHost* loadingHost = nullptr;
 
 PluginHost* hostOf(vst::AEffect* effect) {
     if (effect != nullptr && effect->user != nullptr) {
