@@ -6,12 +6,12 @@
 # MeterOvs, Quantize 16 bit with NoiseShape type C; the peer: 4x oversampling,
 # "Half x4" and "Full x4"), then the engine benchmark's minimum per frame.
 #
-#   bench/compare.sh [BUILD_DIR]      (default: build; BLOCK=512 RUNS=7 override)
+#   bench/compare.sh [BUILD_DIR]      (default: build; BLOCK=512 RUNS=9 override)
 set -u
 
 BUILD=${1:-build}
 BLOCK=${BLOCK:-512}
-RUNS=${RUNS:-7}
+RUNS=${RUNS:-9}
 TOOL="$BUILD/tarvel-render"
 OURS="$BUILD/tarvel-quolt.so"
 PEER=/usr/lib/vst/lsp-plugins/limiter-stereo.so
@@ -46,44 +46,47 @@ if ! (cd "$WORK" && "$TOOL" --plugin "$PEER" --json >/dev/null 2>"$WORK/demo.err
 fi
 INPUT="$WORK/demo-in.wav"
 
-# Best of RUNS renders: the least disturbed by other work on the machine.
-# Prints "ns_per_frame frames", or the tool's error line and fails.
+# One render's cost: prints "ns_per_frame", or the tool's error line and fails.
 # Arguments: the plug-in, then its --set options.
-measure() {
-  local plugin=$1 best="" frames="" out ns
+renderCost() {
+  local plugin=$1 out
   shift
-  for _ in $(seq "$RUNS"); do
-    if ! out=$("$TOOL" --plugin "$plugin" "$@" --block "$BLOCK" --json "$INPUT" "$WORK/out.wav" 2>"$WORK/err"); then
-      head -n 1 "$WORK/err"
-      return 1
-    fi
-    ns=$(printf '%s\n' "$out" | sed -n 's/.*"ns_per_frame": *\([0-9.eE+-]*\).*/\1/p')
-    frames=$(printf '%s\n' "$out" | sed -n 's/.*"frames": *\([0-9]*\).*/\1/p')
-    if [ -z "$best" ] || awk -v a="$ns" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$ns; fi
-  done
-  echo "$best $frames"
+  if ! out=$("$TOOL" --plugin "$plugin" "$@" --block "$BLOCK" --json "$INPUT" "$WORK/out.wav" 2>"$WORK/err"); then
+    head -n 1 "$WORK/err"
+    return 1
+  fi
+  printf '%s\n' "$out" | sed -n 's/.*"ns_per_frame": *\([0-9.eE+-]*\).*/\1/p'
 }
+
+# The smaller of two numbers (the first when the second is empty).
+smaller() { awk -v a="$1" -v b="$2" 'BEGIN { print (b == "" || a < b) ? a : b }'; }
 
 ALL_ON=(--set Oversample=on --set MeterOvs=on --set Quantize=on --set Bits=16 --set "NoiseShape=type C")
 
-echo "compare: $(basename "$INPUT"), block $BLOCK, best of $RUNS renders, float path"
+echo "compare: $(basename "$INPUT"), block $BLOCK, float path; peer and ours rendered in turn,"
+echo "  best of $RUNS renders each (other work on the machine only ever adds time)"
 printf '  %-10s %-24s %10s %10s %7s\n' settings peer "peer ns" "ours ns" ratio
-# One row: label, peer label, then the peer's --set options, "--", ours.
+# One row: label, peer label, then the peer's --set options, "--", ours. The two
+# plug-ins take turns, so a slow spell of the machine falls on both alike.
 row() {
-  local label=$1 peerLabel=$2 peer ours peerArgs=() oursArgs=()
+  local label=$1 peerLabel=$2 peer="" ours="" ns peerArgs=() oursArgs=()
   shift 2
   while [ $# -gt 0 ] && [ "$1" != -- ]; do peerArgs+=("$1"); shift; done
   shift
   oursArgs=("$@")
-  if ! peer=$(measure "$PEER" "${peerArgs[@]}"); then
-    printf '  %-10s %-24s peer cannot be measured: %s\n' "$label" "$peerLabel" "$peer"
-    return 1
-  fi
-  if ! ours=$(measure "$OURS" "${oursArgs[@]}"); then
-    printf '  %-10s %-24s %10.1f ours cannot be measured: %s\n' "$label" "$peerLabel" "${peer%% *}" "$ours"
-    return 1
-  fi
-  awk -v l="$label" -v p="$peerLabel" -v a="${ours%% *}" -v b="${peer%% *}" \
+  for _ in $(seq "$RUNS"); do
+    if ! ns=$(renderCost "$PEER" "${peerArgs[@]}"); then
+      printf '  %-10s %-24s peer cannot be measured: %s\n' "$label" "$peerLabel" "$ns"
+      return 1
+    fi
+    peer=$(smaller "$ns" "$peer")
+    if ! ns=$(renderCost "$OURS" "${oursArgs[@]}"); then
+      printf '  %-10s %-24s ours cannot be measured: %s\n' "$label" "$peerLabel" "$ns"
+      return 1
+    fi
+    ours=$(smaller "$ns" "$ours")
+  done
+  awk -v l="$label" -v p="$peerLabel" -v a="$ours" -v b="$peer" \
     'BEGIN { printf "  %-10s %-24s %10.1f %10.1f %7.2f\n", l, p, b, a, a / b }'
 }
 status=0

@@ -15,24 +15,18 @@
 #include "editor/MeteringActions.h"
 #include "editor/MyFrame.h"
 #include "gui/VSTGUI.h"
+#include "support/GuiTestSupport.h"
 
 namespace controlstest {
 
 using namespace VSTGUI;
 
-// One shared event log: listener notices, host edit brackets, metering actions.
-class EventLog : public CControlListener, public VSTGUIEditorInterface, public MeteringActions {
+// One shared event log: listener notices (as RecordingListener records them), host edit
+// brackets, metering actions.
+class EventLog : public guitest::RecordingListener,
+                 public VSTGUIEditorInterface,
+                 public MeteringActions {
   public:
-    void valueChanged(CControl* control) override {
-        events.push_back("changed " + std::to_string(control->getTag()));
-        values.push_back(control->getValue());
-    }
-    void controlBeginEdit(CControl* control) override {
-        events.push_back("begin " + std::to_string(control->getTag()));
-    }
-    void controlEndEdit(CControl* control) override {
-        events.push_back("end " + std::to_string(control->getTag()));
-    }
     void beginEdit(std::int32_t index) override {
         events.push_back("host begin " + std::to_string(index));
     }
@@ -47,8 +41,6 @@ class EventLog : public CControlListener, public VSTGUIEditorInterface, public M
         events.clear();
         values.clear();
     }
-    std::vector<std::string> events;
-    std::vector<float> values;
 };
 
 // Bitmaps of the embedded artwork, loaded once per test.
