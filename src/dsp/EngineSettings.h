@@ -1,8 +1,9 @@
 // The values the signal path reads, as the effect's parameter setters write them.
 //
 // EngineParameters are written from any thread without the processing lock and
-// read by the audio thread: every field is a relaxed atomic, read once per frame
-// or once per block. RateSettings change only under the processing lock.
+// read by the audio thread: every field is a relaxed atomic, read once at the start
+// of a block and held for the whole block, so a change lands at the next block's first
+// frame (never within a block). RateSettings change only under the processing lock.
 #pragma once
 
 #include <array>
@@ -63,7 +64,9 @@ struct EngineParameters {
     std::atomic<int> calibrate{0};  // 0 off, 1 left, 2 l+r uncorrelated, 3 right
     std::atomic<int> scale{0};      // 0 K-12, 1 K-14, 2 K-20
 
-    // Smoother bank coefficients, rewritten element by element by the setters.
+    // Smoother bank coefficients, rewritten element by element by the setters; read
+    // once per block, each element on its own (a block may see part of a rewrite, as
+    // the frames of one block once did).
     std::array<std::atomic<double>, 8> attack{};
     std::array<std::atomic<double>, 8> release{};
 

@@ -6,6 +6,13 @@
 // envelope (window maximum over N frames, block-convolved with the smoothing kernel);
 // gain; output gain or the Power bypass; requantization or the final clip.
 //
+// Engine values (gains, leveller threshold, switches, smoother coefficients) are read
+// once, at the start of each block, and held for all its frames. Setters write them
+// without the processing lock, so a value could otherwise change in the middle of a
+// block; read once, a change lands at the first frame of the next block, exactly as a
+// frame-by-frame read of it from that frame on would give, and the frame loops run on
+// constants: nothing reloaded per frame, no per-frame tests of switches.
+//
 // All buffers are allocated by the constructor at their worst-case sizes. The hot loop
 // copies state into locals, runs, and writes it back; it allocates nothing and makes
 // no virtual calls. Indices and buffer pointers must live in locals, not members: every
@@ -23,15 +30,15 @@
 //
 // The frames of a block run in chunks of 64, in passes: steps 1 to 5 for the whole chunk,
 // then step 6 (the detector values), then steps 7 to 14 with the measurements. Each frame
-// still runs every step in order and reads each engine value once; but the half-band
-// sums no longer stand in line with the limiter's loop-carried chains, and the sums of
-// several frames run side by side (HalfbandKernels.h), each in the order of the
-// single-frame filter.
+// still runs every step in order; but the half-band sums no longer stand in line with the
+// limiter's loop-carried chains, and the sums of several frames run side by side
+// (HalfbandKernels.h), each in the order of the single-frame filter.
 #pragma once
 
 #include <array>
 #include <cfloat>
 #include <cmath>
+#include <limits>
 #include <type_traits>
 
 #include "dsp/EngineSettings.h"
@@ -252,15 +259,6 @@ class LimiterEngine {
         }
     }
 
-    // The same pointer, but the compiler may no longer assume it: called once per frame,
-    // it keeps the frame's parameter reads as single loads relative to one register.
-    // (Otherwise the addresses of all 25 parameters are hoisted out of the loop, spilled,
-    // and every read becomes two loads.)
-    static const EngineParameters* opaque(const EngineParameters* p) {
-        asm("" : "+r"(p));
-        return p;
-    }
-
     EngineParameters& parameters_;
     RateSettings rates_;
 
@@ -284,7 +282,6 @@ class LimiterEngine {
     typename Layout::Array dryValues_;
     AlignedBuffer outputGains_;
     AlignedBuffer levellerGains_;
-    std::array<bool, kChunk> oversampleStates_{};
     alignas(16) std::array<std::uint32_t, NoiseRun::kWords> ditherWords_{};
 
     double smoothedDrive_ = 1.0;
@@ -301,10 +298,27 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                                 Sample* outRight, int frames, Requantizer& requantizer,
                                 NoiseGenerator& generator, MeterMeasurement& meters) {
     constexpr auto relaxed = std::memory_order_relaxed;
-    const EngineParameters* const parameters = &parameters_;
 
-    // Block-constant settings.
-    const bool autoOut = parameters->autoOut.load(relaxed);
+    // Every engine value is read once, here: a setter's change lands at the first frame of
+    // the next block, exactly as if the value had been there from that frame on, and the
+    // frame loops run on constants (no per-frame loads, fewer live values, no tests of
+    // settings that cannot change within the block).
+    const EngineParameters& p = parameters_;
+    const double driveTarget = p.driveGain.load(relaxed);
+    const double outputTarget =
+        p.autoOut.load(relaxed) ? 1.0 / driveTarget : p.outputGain.load(relaxed);
+    // Disengaged, the leveller's gain is 1 whatever its envelope; an infinite threshold
+    // gives exactly that through the engaged rule (the envelope is always finite).
+    const double threshold = p.levellerEngaged.load(relaxed)
+                                 ? p.levellerGain.load(relaxed)
+                                 : std::numeric_limits<double>::infinity();
+    const bool oversample = p.oversample.load(relaxed);
+    const bool secondOrder = p.detectorOrder.load(relaxed) != 0;
+    const double transient = p.transientShare.load(relaxed);
+    const double link = p.linkAmount.load(relaxed);
+    const bool powerOn = p.powerGain.load(relaxed) >= 0.5;
+
+    // Block-constant settings of the path itself.
     const bool quantize = requantizer.enabled();
     const double gainCoefficient = rates_.gainSmoothing;
     const double levellerCoefficient = rates_.levellerCoefficient;
@@ -330,7 +344,6 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
     const auto dryValues = dryValues_.view();
     double* const outputGains = outputGains_.data();
     double* const levellerGains = levellerGains_.data();
-    bool* const oversampleStates = oversampleStates_.data();
     std::uint32_t* const ditherWords = ditherWords_.data();
     MeterFrames meterFrames = meters.frames();
     const bool needsBankShare = meterFrames.needsBankShare();
@@ -342,22 +355,25 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
 #if TQ_WIDE_BUILD
     constexpr bool kQuadBank = Wide && Layout::kFlavour == Flavour::Paired;
     QuadSmootherBank quadBank;
-    if constexpr (kQuadBank) quadBank.load(stage1_.view().pairs, stage2_.view().pairs);
+    if constexpr (kQuadBank) {
+        quadBank.load(stage1_.view().pairs, stage2_.view().pairs);
+        quadBank.setCoefficients(p.attack, p.release);
+    }
 #else
     constexpr bool kQuadBank = false;
 #endif
     Value stage1[kStages];
     Value stage2[kStages];
+    Value attacks[kStages];
+    Value releases[kStages];
     if constexpr (!kQuadBank) {
         for (int i = 0; i < kStages; ++i) {
             stage1[i] = stage1_.view().get(i);
             stage2[i] = stage2_.view().get(i);
+            attacks[i] = Value::both(p.attack[static_cast<std::size_t>(i)].load(relaxed));
+            releases[i] = Value::both(p.release[static_cast<std::size_t>(i)].load(relaxed));
         }
     }
-    // First-order frames leave stage 2 equal to stage 1; rather than copying the eight
-    // values every frame, the copy is made when a second-order frame or the block end
-    // needs it.
-    bool stage2FollowsStage1 = false;
     double drive = smoothedDrive_;
     double output = smoothedOutput_;
     double leveller = leveller_;
@@ -427,19 +443,9 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
         }
 
         // Steps 1 to 5 for the whole chunk: input to half-band history.
-        bool anyOversampled = false;
         for (Index i = 0; i < count; ++i) {
             if (wholeRun) noiseRun.step(ditherWords + 4 * i);
             const Index n = start + i;
-            // Engine values, read once per frame.
-            const EngineParameters& p = *opaque(parameters);
-            const double driveTarget = p.driveGain.load(relaxed);
-            const double outputTarget = autoOut ? 1.0 / driveTarget : p.outputGain.load(relaxed);
-            const double threshold = p.levellerGain.load(relaxed);
-            const bool levellerEngaged = p.levellerEngaged.load(relaxed);
-            const bool oversample = p.oversample.load(relaxed);
-            oversampleStates[i] = oversample;
-            anyOversampled |= oversample;
 
             Value x = Value::both(0.0);
             if constexpr (Layout::kFlavour == Flavour::Paired) {
@@ -466,8 +472,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
             double peakLevel = Layout::maxAcross(abs(driven)).left();
             peakLevel = peakLevel > kDetectorFloor ? peakLevel : kDetectorFloor;
             leveller = guard(leveller + (peakLevel - leveller) * levellerCoefficient);
-            const double levellerGain =
-                (!levellerEngaged || leveller <= threshold) ? 1.0 : threshold / leveller;
+            const double levellerGain = leveller <= threshold ? 1.0 : threshold / leveller;
             levellerGains[i] = levellerGain;
             const Value levelled = driven * Value::both(levellerGain);
 
@@ -490,62 +495,36 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                 i, detectorValue(selectGreaterEqual(abs(mid), abs(aligned), mid, aligned) *
                                  Value::both(kOversampleMargin)));
         };
-        if (anyOversampled) {
+        if (oversample) {
             if constexpr (Layout::kFlavour == Flavour::Paired) {
                 halfbandKernel_(history.pairs, coefficients.pairs, static_cast<int>(count),
                                 midValues.pairs);
-                for (int i = 0; i < count; ++i) {
-                    if (oversampleStates[i]) oversampledDetector(i, midValues.get(i));
-                }
+                for (int i = 0; i < count; ++i) oversampledDetector(i, midValues.get(i));
             } else {
                 int i = 0;
                 for (; i + kSideBySide <= count; i += kSideBySide) {
                     Value mids[kSideBySide];
                     halfbandMids<kSideBySide>(history, coefficients, i, mids);
-                    for (int f = 0; f < kSideBySide; ++f) {
-                        if (oversampleStates[i + f]) oversampledDetector(i + f, mids[f]);
-                    }
+                    for (int f = 0; f < kSideBySide; ++f) oversampledDetector(i + f, mids[f]);
                 }
                 for (; i < count; ++i) {
                     Value mid[1];
                     halfbandMids<1>(history, coefficients, i, mid);
-                    if (oversampleStates[i]) oversampledDetector(i, mid[0]);
+                    oversampledDetector(i, mid[0]);
                 }
             }
         }
 
         // Steps 7 to 14 for the chunk, with the measurements. The noise shaper's feedback
-        // loop runs here too, beside the limiter's own chains rather than after them. The
-        // frames run in stretches of one detector order, each order in a loop of its own,
-        // so neither loop keeps the other's smoother values in registers. Each frame reads
-        // the order once: a stretch ends at the first frame that reads the other order,
-        // and the next stretch starts with that frame and that reading.
-        const auto stretch = [&](auto order, auto usual, Index first)
-            __attribute__((always_inline)) {
+        // loop runs here too, beside the limiter's own chains rather than after them. Each
+        // detector order has a loop of its own, so neither keeps the other's smoother
+        // values in registers.
+        const auto limit = [&](auto order, auto usual) __attribute__((always_inline)) {
             constexpr bool kSecondOrder = decltype(order)::value;
             constexpr bool kUsual = decltype(usual)::value;
-            if constexpr (kSecondOrder) {
-                if (stage2FollowsStage1) {
-#if TQ_WIDE_BUILD
-                    if constexpr (kQuadBank) quadBank.copyStage1ToStage2();
-#endif
-                    if constexpr (!kQuadBank) {
-                        for (int k = 0; k < kStages; ++k) stage2[k] = stage1[k];
-                    }
-                    stage2FollowsStage1 = false;
-                }
-            } else {
-                stage2FollowsStage1 = true;
-            }
-            for (Index i = first; i < count; ++i) {
+            for (Index i = 0; i < count; ++i) {
                 const Index n = start + i;
-                const EngineParameters& p = *opaque(parameters);
-                if (i != first && (p.detectorOrder.load(relaxed) != 0) != kSecondOrder) return i;
-                const double transient = p.transientShare.load(relaxed);
-                const double link = p.linkAmount.load(relaxed);
-                const bool powerOn = p.powerGain.load(relaxed) >= 0.5;
                 const Value delta = detectorValues.get(i);
-
                 // 7. Look-ahead delay (L).
                 const Value delayed = lookAhead.get(lookAheadIndex);
                 lookAhead.set(lookAheadIndex, history.get(i + kHistoryTail - kAlignmentDelay));
@@ -565,20 +544,19 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                 Value bank;
 #if TQ_WIDE_BUILD
                 if constexpr (kQuadBank) {
-                    quadBank.step<kSecondOrder>(level, p.attack, p.release);
+                    quadBank.step<kSecondOrder>(level);
                     bank = quadBank.envelope(kSecondOrder);
                 }
 #endif
                 if constexpr (!kQuadBank) {
 #pragma GCC unroll 8
                     for (int k = 0; k < kStages; ++k) {
-                        const Value attack = Value::both(p.attack[k].load(relaxed));
-                        const Value release = Value::both(p.release[k].load(relaxed));
-                        const Value rate1 = selectGreaterEqual(level, stage1[k], attack, release);
+                        const Value rate1 =
+                            selectGreaterEqual(level, stage1[k], attacks[k], releases[k]);
                         stage1[k] = guard(stage1[k] + rate1 * (level - stage1[k]));
                         if constexpr (kSecondOrder) {
                             const Value rate2 =
-                                selectGreater(stage1[k], stage2[k], attack, release);
+                                selectGreater(stage1[k], stage2[k], attacks[k], releases[k]);
                             stage2[k] = guard(stage2[k] + rate2 * (stage1[k] - stage2[k]));
                         }
                     }
@@ -612,17 +590,18 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                             !kUsual && needsBankShare ? bankShare(transient, bank) : one,
                             levellerGains[i], out, powerOn);
             }
-            return count;
         };
-        bool secondOrder = opaque(parameters)->detectorOrder.load(relaxed) != 0;
-        for (Index next = 0; next < count; secondOrder = !secondOrder) {
-            // A stretch ends before the end of the chunk only where the order changed.
-            if (usualBlock) {
-                next = secondOrder ? stretch(std::true_type{}, std::true_type{}, next)
-                                   : stretch(std::false_type{}, std::true_type{}, next);
+        if (usualBlock) {
+            if (secondOrder) {
+                limit(std::true_type{}, std::true_type{});
             } else {
-                next = secondOrder ? stretch(std::true_type{}, std::false_type{}, next)
-                                   : stretch(std::false_type{}, std::false_type{}, next);
+                limit(std::false_type{}, std::true_type{});
+            }
+        } else {
+            if (secondOrder) {
+                limit(std::true_type{}, std::false_type{});
+            } else {
+                limit(std::false_type{}, std::false_type{});
             }
         }
 
@@ -637,14 +616,17 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
     convolver_.commit(convolver);
     peak_.commit(peak);
     window_.commit(window);
+    // A first-order block leaves stage 2 equal to stage 1: copied once, here, rather
+    // than every frame. A block of the second order then starts from exactly the stage 2
+    // that frame-by-frame copying would have left.
 #if TQ_WIDE_BUILD
     if constexpr (kQuadBank) {
-        if (stage2FollowsStage1) quadBank.copyStage1ToStage2();
+        if (!secondOrder) quadBank.copyStage1ToStage2();
         quadBank.store(stage1_.view().pairs, stage2_.view().pairs);
     }
 #endif
     if constexpr (!kQuadBank) {
-        if (stage2FollowsStage1) {
+        if (!secondOrder) {
             for (int i = 0; i < kStages; ++i) stage2[i] = stage1[i];
         }
         for (int i = 0; i < kStages; ++i) {

@@ -37,36 +37,37 @@ class QuadSmootherBank {
         for (int j = 0; j < kRegisters; ++j) stage2_[j] = stage1_[j];
     }
 
-    // One frame: every stage towards `level` with the frame's coefficients; the second
-    // stages follow the first ones when kSecondOrder. Each coefficient is read once.
-    template <bool kSecondOrder>
-    [[gnu::always_inline]] void step(DoublePair level,
-                                     const std::array<std::atomic<double>, kStages>& attack,
-                                     const std::array<std::atomic<double>, kStages>& release) {
-        Quad attack03, attack47, release03, release47;
-        readFour(&attack[0], attack03);
-        readFour(&attack[4], attack47);
-        readFour(&release[0], release03);
-        readFour(&release[4], release47);
-        const Half levelHalf = level.v;
-        const Quad level4 = __builtin_shufflevector(levelHalf, levelHalf, 0, 1, 0, 1);
-        // Stages 2j and 2j + 1, each coefficient in both channels' lanes.
-        const Quad attacks[kRegisters] = {
-            __builtin_shufflevector(attack03, attack03, 0, 0, 1, 1),
-            __builtin_shufflevector(attack03, attack03, 2, 2, 3, 3),
-            __builtin_shufflevector(attack47, attack47, 0, 0, 1, 1),
-            __builtin_shufflevector(attack47, attack47, 2, 2, 3, 3)};
-        const Quad releases[kRegisters] = {
-            __builtin_shufflevector(release03, release03, 0, 0, 1, 1),
-            __builtin_shufflevector(release03, release03, 2, 2, 3, 3),
-            __builtin_shufflevector(release47, release47, 0, 0, 1, 1),
-            __builtin_shufflevector(release47, release47, 2, 2, 3, 3)};
+    // The block's coefficients, each read once (relaxed) and spread at once into the
+    // registers' layout: stage 2j's value in lanes 0 and 1, stage 2j + 1's in lanes 2 and
+    // 3. A setter's change thus reaches the bank at the next block, never within one.
+    [[gnu::always_inline]] void setCoefficients(
+        const std::array<std::atomic<double>, kStages>& attack,
+        const std::array<std::atomic<double>, kStages>& release) {
+        constexpr auto relaxed = std::memory_order_relaxed;
 #pragma GCC unroll 4
         for (int j = 0; j < kRegisters; ++j) {
-            const Quad rate1 = level4 >= stage1_[j] ? attacks[j] : releases[j];
+            const auto first = static_cast<std::size_t>(2 * j);
+            const double a0 = attack[first].load(relaxed);
+            const double a1 = attack[first + 1].load(relaxed);
+            const double r0 = release[first].load(relaxed);
+            const double r1 = release[first + 1].load(relaxed);
+            attack_[j] = Quad{a0, a0, a1, a1};
+            release_[j] = Quad{r0, r0, r1, r1};
+        }
+    }
+
+    // One frame: every stage towards `level`; the second stages follow the first ones
+    // when kSecondOrder.
+    template <bool kSecondOrder>
+    [[gnu::always_inline]] void step(DoublePair level) {
+        const Half levelHalf = level.v;
+        const Quad level4 = __builtin_shufflevector(levelHalf, levelHalf, 0, 1, 0, 1);
+#pragma GCC unroll 4
+        for (int j = 0; j < kRegisters; ++j) {
+            const Quad rate1 = level4 >= stage1_[j] ? attack_[j] : release_[j];
             stage1_[j] = stage1_[j] + rate1 * (level4 - stage1_[j]);
             if constexpr (kSecondOrder) {
-                const Quad rate2 = stage1_[j] > stage2_[j] ? attacks[j] : releases[j];
+                const Quad rate2 = stage1_[j] > stage2_[j] ? attack_[j] : release_[j];
                 stage2_[j] = stage2_[j] + rate2 * (stage1_[j] - stage2_[j]);
             }
         }
@@ -88,25 +89,10 @@ class QuadSmootherBank {
   private:
     using Quad = double __attribute__((vector_size(32)));
     using Half = double __attribute__((vector_size(16)));
-    struct Four {
-        double values[4];
-    };
-
-    // Four neighbouring coefficients in one load, as four relaxed reads would give them:
-    // the processor reads each naturally aligned double of a vector load whole, so every
-    // lane holds a value the parameter thread stored (just as with separate reads, the
-    // four need not come from the same update). The load is written in assembly, so the
-    // compiler neither assumes nor reorders anything about the atomics' memory beyond it.
-    // (Through a reference: a function returning the vector would change its ABI with
-    // the build's instruction set.)
-    [[gnu::always_inline]] static void readFour(const std::atomic<double>* first, Quad& values) {
-        static_assert(sizeof(std::atomic<double>) == sizeof(double) &&
-                      alignof(std::atomic<double>) == alignof(double));
-        asm volatile("vmovupd %1, %0" : "=x"(values) : "m"(*reinterpret_cast<const Four*>(first)));
-    }
-
     Quad stage1_[kRegisters];
     Quad stage2_[kRegisters];
+    Quad attack_[kRegisters];
+    Quad release_[kRegisters];
 };
 
 }  // namespace tq

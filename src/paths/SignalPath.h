@@ -7,6 +7,9 @@
 // generator. Every buffer is allocated by the constructor for
 // the worst case (rate band 2, N = 256); nothing allocates afterwards.
 //
+// Engine values are taken once at the start of each process call: a setter's change
+// acts from the first frame of the next block, never within one.
+//
 // Latency: the output is the input delayed by L + 31 frames (look-ahead plus the
 // interpolator's centre delay) in every setting.
 #pragma once

@@ -1,6 +1,6 @@
 // The flavours must agree bit for bit however the settings move between host blocks and
 // whatever the input holds: the paired flavour's frame loop takes different code for
-// each of these (stretches of one detector order, the smoother bank in wide registers,
+// each of these (a loop per detector order, the smoother bank in wide registers,
 // chunks of converted input), and every piece has to leave the same bits.
 #include <gtest/gtest.h>
 
@@ -53,7 +53,7 @@ StereoSignal awkwardInput(int frames, unsigned seed) {
     return s;
 }
 
-// Moves the settings a frame loop reads per frame, different ones for each block.
+// Moves the settings a frame loop holds for a block, different ones for each block.
 void moveSettings(EngineParameters& p, int block) {
     p.detectorOrder = (block / 2) % 2;
     p.oversample = block % 3 == 1;
