@@ -316,6 +316,8 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
     const bool secondOrder = p.detectorOrder.load(relaxed) != 0;
     const double transient = p.transientShare.load(relaxed);
     const double link = p.linkAmount.load(relaxed);
+    const Value linkedShare = Value::both(link);
+    const Value ownShare = Value::both(1.0 - link);
     const bool powerOn = p.powerGain.load(relaxed) >= 0.5;
 
     // Block-constant settings of the path itself.
@@ -347,9 +349,9 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
     std::uint32_t* const ditherWords = ditherWords_.data();
     MeterFrames meterFrames = meters.frames();
     const bool needsBankShare = meterFrames.needsBankShare();
-    // The usual block (no requantization, the meters' usual route) runs loop bodies built
-    // for it, without the per-frame tests of those block-constant settings.
-    const bool usualBlock = !requantizer.enabled() && meterFrames.takesUsualRoute();
+    // The usual block (Power on, no requantization, the meters' usual route) runs loop
+    // bodies built for it, without the per-frame tests of those settings.
+    const bool usualBlock = powerOn && !requantizer.enabled() && meterFrames.takesUsualRoute();
     RequantizerFrames requantizerFrames = requantizer.frames();
     NoiseGenerator dither = generator;  // a local copy keeps the three words in registers
 #if TQ_WIDE_BUILD
@@ -388,8 +390,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                                               double levellerGain, Value out, bool powerOn)
         __attribute__((always_inline)) {
         if constexpr (kUsual) {
-            meterFrames.usualFrame(asPair(dryOut), asPair(gain), levellerGain, asPair(out),
-                                   powerOn);
+            meterFrames.usualFrame(asPair(dryOut), asPair(gain), levellerGain, asPair(out), true);
             const Value y = min(max(out, Value::both(-1.0)), Value::both(1.0));
             if (outLeft != nullptr) Layout::storeFrame(outLeft, outRight, n, y);
             return;
@@ -537,7 +538,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
 
                 // 9. Stereo link.
                 const Value level =
-                    Value::both(link) * Layout::maxAcross(peaks) + Value::both(1.0 - link) * peaks;
+                    linkedShare * Layout::maxAcross(peaks) + ownShare * peaks;
 
                 // 10. Smoother bank. The bank envelope is reduced pairwise (max is exact, so the
                 // order does not matter) to keep the chain from the stages to the gain short.
@@ -545,7 +546,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
 #if TQ_WIDE_BUILD
                 if constexpr (kQuadBank) {
                     quadBank.step<kSecondOrder>(level);
-                    bank = quadBank.envelope(kSecondOrder);
+                    bank = quadBank.envelope<kSecondOrder>();
                 }
 #endif
                 if constexpr (!kQuadBank) {
@@ -584,7 +585,8 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
 
                 // 13. Output gain, or the bypass.
                 const Value dryOut = dryValues.get(i);
-                const Value out = powerOn ? gain * delayed * Value::both(outputGains[i]) : dryOut;
+                const Value out = kUsual || powerOn ? gain * delayed * Value::both(outputGains[i])
+                                                    : dryOut;
 
                 finishFrame(usual, n, i, dryOut, gain,
                             !kUsual && needsBankShare ? bankShare(transient, bank) : one,

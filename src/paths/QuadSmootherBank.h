@@ -74,8 +74,9 @@ class QuadSmootherBank {
     }
 
     // max(1, E) over the eight first or second stages.
-    [[gnu::always_inline]] DoublePair envelope(bool secondOrder) const {
-        const Quad* s = secondOrder ? stage2_ : stage1_;
+    template <bool kSecondOrder>
+    [[gnu::always_inline]] DoublePair envelope() const {
+        const Quad* s = kSecondOrder ? stage2_ : stage1_;
         // Written out: a function taking these vectors by value would change its ABI
         // with the build's instruction set.
         const Quad m01 = s[0] > s[1] ? s[0] : s[1];
