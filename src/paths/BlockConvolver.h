@@ -4,14 +4,19 @@
 // One value per frame goes in (the windowed maximum rho) and one comes out (tau):
 //   tau(n) = sum over m = 0 .. N-1 of h[m] * rho(n - R - N + 1 - m),  R = ring length,
 // i.e. a causal FIR with a pure delay of N - 1 frames, then R frames of ring. Blocks of
-// N frames are counted across calls; the block that completes runs its transforms in
-// the frame that completes it, before that frame's output is read.
+// N frames are counted across calls; the block that completes runs its transform in the
+// frame that completes it, before that frame's output is read.
 //
-// The block buffer is a 2N-point real sequence in interleaved-halves order: pair k holds
-// time index k (the block's input, later its result) and time index k + N (the zero
-// padding, later the part of the result that spills into the next block, moved to the
-// tail as it is read). Template over the flavour's layout; all storage is allocated at
-// construction for N = 256 and a ring of 512; configure/reset/clear never allocate.
+// The frame loop only stores the input and reads the output. The transform of a block
+// produces all N of the block's outputs at once (the convolution's first half plus the
+// tail the previous block left) and writes them straight into a delay line, a block ahead
+// of where they are read: the line holds the R values still waiting plus that block,
+// rounded up to whole blocks so that a block's outputs never wrap. The read position
+// starts so that a block's outputs land on a block boundary, and the first output of a
+// block is read R frames after the frame that completed it.
+//
+// Template over the flavour's layout; all storage is allocated at construction for
+// N = 256 and a ring of 512; configure/reset/clear never allocate.
 #pragma once
 
 #include "paths/ChannelLayout.h"
@@ -26,38 +31,45 @@ class BlockConvolver {
     using Value = typename Layout::Value;
     static constexpr int kMaxLength = kMaxSmoothingLength;
     static constexpr int kMaxRingLength = kMaxLookAhead;
+    // R plus one block, rounded up to whole blocks (N is a power of two dividing 512).
+    static constexpr int kMaxLineLength = kMaxRingLength + kMaxLength;
 
-    BlockConvolver() : block_(2 * kMaxLength), tail_(kMaxLength), ring_(kMaxRingLength) {}
+    BlockConvolver()
+        : input_(kMaxLength), tail_(kMaxLength), line_(kMaxLineLength), work_(2 * kMaxLength) {}
 
     // [lock held] New kernel length N, ring length R (1 .. 512) and prepared kernel
-    // spectrum (in this layout, alive as long as it is used). Positions restart at 0 and
-    // the buffers are cleared. Returns false, changing nothing, if N has no transform.
+    // spectrum (in this layout, alive as long as it is used). Positions restart and the
+    // buffers are cleared. Returns false, changing nothing, if N has no transform.
     bool configure(int length, int ringLength, const double* kernelSpectrum) {
         const RealFftSize* fft = Layout::kFlavour == Flavour::Paired ? pairedFftForKernel(length)
                                                                      : scalarFftForKernel(length);
-        if (fft == nullptr || fft->convolve == nullptr || length > kMaxLength || ringLength < 1 ||
-            ringLength > kMaxRingLength || kernelSpectrum == nullptr) {
+        if (fft == nullptr || fft->overlapAdd == nullptr || length > kMaxLength ||
+            ringLength < 1 || ringLength > kMaxRingLength || kernelSpectrum == nullptr) {
             return false;
         }
-        convolve_ = wide_ && fft->convolveWide != nullptr ? fft->convolveWide : fft->convolve;
+        overlapAdd_ = wide_ && fft->overlapAddWide != nullptr ? fft->overlapAddWide
+                                                              : fft->overlapAdd;
         kernel_ = kernelSpectrum;
         length_ = length;
         ringLength_ = ringLength;
+        lineLength_ = ((ringLength + length - 1) / length + 1) * length;
         reset();
         return true;
     }
 
-    // Positions to 0 and buffers cleared.
+    // Positions to their start and buffers cleared.
     void reset() {
         position_ = 0;
-        ringIndex_ = 0;
+        writeIndex_ = 0;
+        // The block completed N - 1 frames from now writes at 0 and is read R frames later.
+        readIndex_ = (lineLength_ - (length_ - 1 + ringLength_) % lineLength_) % lineLength_;
         clear();
     }
     // Buffers cleared; positions kept.
     void clear() {
-        block_.clear();
+        input_.clear();
         tail_.clear();
-        ring_.clear();
+        line_.clear();
     }
 
     int length() const { return length_; }
@@ -70,21 +82,13 @@ class BlockConvolver {
       public:
         // [audio-thread] One frame: rho in, tau out.
         Value step(Value rho) {
-            block_.set(2 * position_, rho);
+            input_.set(position_, rho);
             if (++position_ == length_) [[unlikely]] {
                 position_ = 0;
                 owner_->transform();
             }
-            // The pair read is the one after the pair just written, so the next frame's
-            // input lands only where the output has already been taken. The tail index
-            // always equals the block position (both restart together after a transform).
-            const Value sigma = block_.get(2 * position_) + tail_.get(position_);
-            tail_.set(position_, block_.get(2 * position_ + 1));
-            block_.set(2 * position_ + 1, Value::both(0.0));
-
-            const Value tau = ring_.get(ringIndex_);
-            ring_.set(ringIndex_, sigma);
-            if (++ringIndex_ == ringLength_) ringIndex_ = 0;
+            const Value tau = line_.get(readIndex_);
+            if (++readIndex_ == lineLength_) readIndex_ = 0;
             return tau;
         }
 
@@ -92,28 +96,26 @@ class BlockConvolver {
         friend class BlockConvolver;
         explicit Cursor(BlockConvolver& owner)
             : owner_(&owner),
-              block_(owner.block_.view()),
-              tail_(owner.tail_.view()),
-              ring_(owner.ring_.view()),
+              input_(owner.input_.view()),
+              line_(owner.line_.view()),
               length_(owner.length_),
-              ringLength_(owner.ringLength_),
+              lineLength_(owner.lineLength_),
               position_(owner.position_),
-              ringIndex_(owner.ringIndex_) {}
+              readIndex_(owner.readIndex_) {}
 
         BlockConvolver* owner_;
-        typename Layout::View block_;
-        typename Layout::View tail_;
-        typename Layout::View ring_;
+        typename Layout::View input_;
+        typename Layout::View line_;
         Index length_;
-        Index ringLength_;
+        Index lineLength_;
         Index position_;
-        Index ringIndex_;
+        Index readIndex_;
     };
 
     Cursor cursor() { return Cursor(*this); }
     void commit(const Cursor& c) {
         position_ = static_cast<int>(c.position_);
-        ringIndex_ = static_cast<int>(c.ringIndex_);
+        readIndex_ = static_cast<int>(c.readIndex_);
     }
 
     // [audio-thread] One frame: rho in, tau out.
@@ -127,26 +129,35 @@ class BlockConvolver {
   private:
     // Out of line: it runs once per block, and inlined it would crowd the frame loop.
     [[gnu::noinline]] void transform() {
-        if (convolve_ == nullptr) return;  // never configured: the envelope stays at zero
+        if (overlapAdd_ == nullptr) return;  // never configured: the envelope stays at zero
+        const auto input = input_.view();
+        const auto tail = tail_.view();
+        const auto line = line_.view();
+        const auto work = work_.view();
         if constexpr (Layout::kFlavour == Flavour::Paired) {
-            convolve_(block_.view().pairs, kernel_);
+            overlapAdd_(input.pairs, kernel_, tail.pairs, line.pairs + 2 * writeIndex_, work.pairs);
         } else {
-            const auto view = block_.view();
-            convolve_(view.left, kernel_);
-            convolve_(view.right, kernel_);
+            overlapAdd_(input.left, kernel_, tail.left, line.left + writeIndex_, work.left);
+            overlapAdd_(input.right, kernel_, tail.right, line.right + writeIndex_, work.right);
         }
+        writeIndex_ += length_;
+        if (writeIndex_ == lineLength_) writeIndex_ = 0;
     }
 
-    typename Layout::Array block_;
+    typename Layout::Array input_;
     typename Layout::Array tail_;
-    typename Layout::Array ring_;
-    void (*convolve_)(double* buffer, const double* kernelSpectrum) = nullptr;
+    typename Layout::Array line_;
+    typename Layout::Array work_;
+    void (*overlapAdd_)(const double* input, const double* kernelSpectrum, double* tail,
+                        double* output, double* work) = nullptr;
     const bool wide_ = wideBuildAvailable();
     const double* kernel_ = nullptr;
     int length_ = 1;
     int ringLength_ = 1;
+    int lineLength_ = 2;
     int position_ = 0;
-    int ringIndex_ = 0;
+    int writeIndex_ = 0;
+    int readIndex_ = 0;
 };
 
 }  // namespace tq

@@ -509,10 +509,52 @@ template <class Lanes, int M>
     convolveBlock<Lanes, M>(b, kernel);
 }
 
+// One overlap-add block: the N = M/2 inputs zero-padded in interleaved-halves order, the
+// convolution, then the result's first half plus the carried tail out, its second half the
+// new tail. The padding is added as stored zeros, so every value takes the same operations
+// as in convolve.
+template <class Lanes, int M>
+TQ_FFT_INLINE void overlapAddBlock(const double* __restrict input, const double* __restrict kernel,
+                                   double* __restrict tail, double* __restrict output,
+                                   double* __restrict work) {
+    const auto zero = Lanes::constant(0.0);
+    for (int k = 0; k < M / 2; ++k) {
+        Lanes::store(work, 2 * k, Lanes::load(input, k));
+        Lanes::store(work, 2 * k + 1, zero);
+    }
+    convolveBlock<Lanes, M>(work, kernel);
+    for (int k = 0; k < M / 2; ++k) {
+        Lanes::store(output, k, Lanes::load(work, 2 * k) + Lanes::load(tail, k));
+        Lanes::store(tail, k, Lanes::load(work, 2 * k + 1));
+    }
+}
+
+template <class Lanes, int M>
+void overlapAdd(const double* input, const double* kernel, double* tail, double* output,
+                double* work) {
+    overlapAddBlock<Lanes, M>(input, kernel, tail, output, work);
+}
+
+// Small sizes work in a local block, which the compiler keeps in registers.
+template <class Lanes, int M>
+[[gnu::flatten]] void overlapAddSmall(const double* input, const double* kernel, double* tail,
+                                      double* output, double*) {
+    alignas(16) double work[M * Lanes::kDoublesPerElement];
+    overlapAddBlock<Lanes, M>(input, kernel, tail, output, work);
+}
+
 #if TQ_WIDE_BUILD
 template <class Lanes, int M>
 [[gnu::flatten, gnu::target("avx2")]] void convolveSmallBlockWide(double* b, const double* kernel) {
     convolveBlock<Lanes, M>(b, kernel);
+}
+
+template <class Lanes, int M>
+[[gnu::flatten, gnu::target("avx2")]] void overlapAddSmallWide(const double* input,
+                                                              const double* kernel, double* tail,
+                                                              double* output, double*) {
+    alignas(16) double work[M * Lanes::kDoublesPerElement];
+    overlapAddBlock<Lanes, M>(input, kernel, tail, output, work);
 }
 #endif
 
@@ -524,12 +566,18 @@ constexpr RealFftSize makeSize() {
                       &multiplySpectrum<Lanes, M>,
                       &scaleKernelSpectrum<Lanes, M>,
                       nullptr,
+                      nullptr,
+                      nullptr,
                       nullptr};
     if constexpr (M >= 16) {
         entry.inverse = &inverseReal<Lanes, M>;
         entry.convolve = M <= 32 ? &convolveSmallBlock<Lanes, M> : &convolveBlock<Lanes, M>;
+        entry.overlapAdd = M <= 32 ? &overlapAddSmall<Lanes, M> : &overlapAdd<Lanes, M>;
 #if TQ_WIDE_BUILD
-        if constexpr (M <= 32) entry.convolveWide = &convolveSmallBlockWide<Lanes, M>;
+        if constexpr (M <= 32) {
+            entry.convolveWide = &convolveSmallBlockWide<Lanes, M>;
+            entry.overlapAddWide = &overlapAddSmallWide<Lanes, M>;
+        }
 #endif
     }
     return entry;

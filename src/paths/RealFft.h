@@ -36,6 +36,16 @@ struct RealFftSize {
     // convolve built for AVX2 (WideBuild.h), the same bits; null where there is none. Only
     // where wideBuildAvailable().
     void (*convolveWide)(double* buffer, const double* kernelSpectrum);
+    // One block of overlap-add convolution, the same operations as convolve: `input` holds
+    // the block's M/2 values (doubles or pairs), which are zero-padded to M in
+    // interleaved-halves order and convolved; then output[k] = result[k] + tail[k] and
+    // tail[k] = result[k + M/2] for k < M/2. `work` is M values of scratch (small sizes
+    // keep their own). The four buffers must not overlap. Null for M = 8.
+    void (*overlapAdd)(const double* input, const double* kernelSpectrum, double* tail,
+                       double* output, double* work);
+    // overlapAdd built for AVX2, as convolveWide.
+    void (*overlapAddWide)(const double* input, const double* kernelSpectrum, double* tail,
+                           double* output, double* work);
 };
 
 // Table lookup by kernel length N (M = 2N): N in {4, 8, 16, 32, 64, 128, 256}; null for any

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "paths/FftTwiddles.h"
@@ -497,6 +498,69 @@ TEST(RealFftConvolution, OneCallAndItsWideBuildMatchTheThreeSteps) {
             fft->convolveWide(wide.data(), kernel.data());
             for (int i = 0; i < doubles; ++i) {
                 ASSERT_TRUE(sameBits(wide[i], steps[i])) << "wide " << kernelLength << " " << i;
+            }
+        }
+    }
+}
+
+// Overlap-add in one call, in every build, against the in-place convolution it stands for:
+// the block zero-padded in interleaved-halves order, convolved, first half plus the tail
+// out, second half the new tail. Several blocks in a row, so the tail is carried; the
+// scratch starts as garbage, and a negative zero goes through the padding's addition.
+TEST(RealFftOverlapAdd, EveryBuildGivesTheInPlaceConvolutionsBits) {
+    std::mt19937 random(91);
+    for (int kernelLength : kKernelLengths) {
+        for (bool paired : {false, true}) {
+            const RealFftSize* fft = paired ? tq::pairedFftForKernel(kernelLength)
+                                            : tq::scalarFftForKernel(kernelLength);
+            if (kernelLength == 4) {
+                EXPECT_EQ(fft->overlapAdd, nullptr);
+                continue;
+            }
+            const int lanes = paired ? 2 : 1;
+            const int half = kernelLength * lanes;  // doubles in N values
+            Buffer kernel;
+            for (int i = 0; i < half; ++i) kernel[2 * i] = randomSignal(1, random)[0];
+            fft->forward(kernel.data());
+            fft->scaleKernelSpectrum(kernel.data());
+
+            using Entry = void (*)(const double*, const double*, double*, double*, double*);
+            std::vector<std::pair<Entry, const char*>> builds = {{fft->overlapAdd, "plain"}};
+            if (fft->overlapAddWide != nullptr && tq::wideBuildAvailable()) {
+                builds.push_back({fft->overlapAddWide, "wide"});
+            }
+            for (const auto& [entry, name] : builds) {
+                Buffer block, expectedTail, tail, output, work;
+                for (int blockIndex = 0; blockIndex < 3; ++blockIndex) {
+                    const std::vector<double> input = randomSignal(half, random);
+                    std::vector<double> in = input;
+                    in[1] = -0.0;
+                    // The reference: one pair (value, 0) per frame, lanes side by side.
+                    for (int k = 0; k < kernelLength; ++k) {
+                        for (int lane = 0; lane < lanes; ++lane) {
+                            block[(2 * k) * lanes + lane] = in[k * lanes + lane];
+                            block[(2 * k + 1) * lanes + lane] = 0.0;
+                        }
+                    }
+                    fft->convolve(block.data(), kernel.data());
+                    std::vector<double> expectedOutput(half);
+                    for (int k = 0; k < kernelLength; ++k) {
+                        for (int lane = 0; lane < lanes; ++lane) {
+                            const int i = k * lanes + lane;
+                            expectedOutput[i] = block[(2 * k) * lanes + lane] + expectedTail[i];
+                            expectedTail[i] = block[(2 * k + 1) * lanes + lane];
+                        }
+                    }
+                    for (int i = 0; i < 2 * half; ++i) work[i] = 1e300;
+                    entry(in.data(), kernel.data(), tail.data(), output.data(), work.data());
+                    for (int i = 0; i < half; ++i) {
+                        ASSERT_TRUE(sameBits(output[i], expectedOutput[i]))
+                            << name << " N " << kernelLength << " block " << blockIndex << " "
+                            << i;
+                        ASSERT_TRUE(sameBits(tail[i], expectedTail[i]))
+                            << name << " N " << kernelLength << " tail " << i;
+                    }
+                }
             }
         }
     }
