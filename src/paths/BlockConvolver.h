@@ -75,20 +75,27 @@ class BlockConvolver {
     int length() const { return length_; }
     int ringLength() const { return ringLength_; }
 
-    // The convolver as a hot loop holds it: buffer pointers and positions in registers.
-    // (Through the members they would be reloaded after every store of a value.) Take
-    // one with cursor(), step it, hand it back with commit().
+    // The convolver as a hot loop holds it: the input and line views moved to the current
+    // value and counts of the values left before the block ends and the line wraps, in
+    // registers. (Through the members they would be reloaded after every store of a
+    // value.) Take one with cursor(), step it, hand it back with commit().
     class Cursor {
       public:
         // [audio-thread] One frame: rho in, tau out.
         Value step(Value rho) {
-            input_.set(position_, rho);
-            if (++position_ == length_) [[unlikely]] {
-                position_ = 0;
+            input_.set(0, rho);
+            input_ = input_.from(1);
+            if (--inputLeft_ == 0) [[unlikely]] {
                 owner_->transform();
+                input_ = owner_->input_.view();
+                inputLeft_ = owner_->length_;
             }
-            const Value tau = line_.get(readIndex_);
-            if (++readIndex_ == lineLength_) readIndex_ = 0;
+            const Value tau = line_.get(0);
+            line_ = line_.from(1);
+            if (--lineLeft_ == 0) [[unlikely]] {
+                line_ = owner_->line_.view();
+                lineLeft_ = owner_->lineLength_;
+            }
             return tau;
         }
 
@@ -96,26 +103,22 @@ class BlockConvolver {
         friend class BlockConvolver;
         explicit Cursor(BlockConvolver& owner)
             : owner_(&owner),
-              input_(owner.input_.view()),
-              line_(owner.line_.view()),
-              length_(owner.length_),
-              lineLength_(owner.lineLength_),
-              position_(owner.position_),
-              readIndex_(owner.readIndex_) {}
+              input_(owner.input_.view().from(owner.position_)),
+              line_(owner.line_.view().from(owner.readIndex_)),
+              inputLeft_(owner.length_ - owner.position_),
+              lineLeft_(owner.lineLength_ - owner.readIndex_) {}
 
         BlockConvolver* owner_;
         typename Layout::View input_;
         typename Layout::View line_;
-        Index length_;
-        Index lineLength_;
-        Index position_;
-        Index readIndex_;
+        Index inputLeft_;
+        Index lineLeft_;
     };
 
     Cursor cursor() { return Cursor(*this); }
     void commit(const Cursor& c) {
-        position_ = static_cast<int>(c.position_);
-        readIndex_ = static_cast<int>(c.readIndex_);
+        position_ = length_ - static_cast<int>(c.inputLeft_);
+        readIndex_ = lineLength_ - static_cast<int>(c.lineLeft_);
     }
 
     // [audio-thread] One frame: rho in, tau out.

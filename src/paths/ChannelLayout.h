@@ -84,6 +84,8 @@ struct ScalarLayout {
         double* left;
         double* right;
         Value get(Index i) const { return {left[i], right[i]}; }
+        // The same buffers seen from value n on.
+        View from(Index n) const { return {left + n, right + n}; }
         void set(Index i, Value v) const {
             left[i] = v.l;
             right[i] = v.r;
@@ -145,6 +147,7 @@ struct PairedLayout {
     struct View {
         double* pairs;
         Value get(Index i) const { return DoublePair::load(pairs + 2 * i); }
+        View from(Index n) const { return {pairs + 2 * n}; }
         void set(Index i, Value v) const { v.store(pairs + 2 * i); }
     };
 
