@@ -90,6 +90,8 @@ struct ScalarLayout {
             left[i] = v.l;
             right[i] = v.r;
         }
+        // The view whose entry 0 is entry `offset` of this one.
+        View shifted(Index offset) const { return {left + offset, right + offset}; }
     };
 
     class Array {
@@ -149,6 +151,8 @@ struct PairedLayout {
         Value get(Index i) const { return DoublePair::load(pairs + 2 * i); }
         View from(Index n) const { return {pairs + 2 * n}; }
         void set(Index i, Value v) const { v.store(pairs + 2 * i); }
+        // The view whose entry 0 is entry `offset` of this one.
+        View shifted(Index offset) const { return {pairs + 2 * offset}; }
     };
 
     class Array {

@@ -79,19 +79,13 @@ class LimiterEngine {
     explicit LimiterEngine(EngineParameters& parameters)
         : parameters_(parameters),
           dry_(kDryCapacity),
-          history_(kHistoryTail + kChunk),
+          chunk_(kChunkValues),
           halfbandCoefficients_(HalfbandCoefficients::kCount),
           lookAhead_(kMaxLookAhead),
           stage1_(kStages),
           stage2_(kStages),
           peak_(kMaxLookAhead),
-          window_(kMaxSmoothingLength),
-          inputValues_(kChunk),
-          detectorValues_(kChunk),
-          midValues_(kChunk),
-          dryValues_(kChunk),
-          outputGains_(kChunk),
-          levellerGains_(kChunk) {
+          window_(kMaxSmoothingLength) {
         const auto& table = HalfbandCoefficients::table();
         for (int k = 0; k < HalfbandCoefficients::kCount; ++k) {
             halfbandCoefficients_.view().set(k, Value::both(table[static_cast<std::size_t>(k)]));
@@ -133,7 +127,7 @@ class LimiterEngine {
     // block buffers zeroed; positions kept.
     void clear() {
         dry_.clear();
-        history_.clear();
+        chunk_.clear();
         lookAhead_.clear();
         peak_.clear();
         window_.clear();
@@ -263,9 +257,22 @@ class LimiterEngine {
     RateSettings rates_;
 
     typename Layout::Array dry_;
-    // Alignment delay and half-band history in one: the 63 samples before the chunk, then
-    // the chunk's own.
-    typename Layout::Array history_;
+    // The half-band history and the chunk's hand-over values between passes, in one
+    // array at fixed offsets: the frame loops reach all of them from one base register.
+    // The history is the alignment delay too: the 63 samples before the chunk, then the
+    // chunk's own.
+    static constexpr Index kHistoryAt = 0;
+    // The paired flavour's chunk of sanitised input (InputChunk.h).
+    static constexpr Index kInputAt = kHistoryAt + kHistoryTail + kChunk;
+    // Hand-over from the first passes over a chunk (steps 1 to 6) to the next (7 to 14):
+    // detector values, half-band mid values, the dry input, and per frame the smoothed
+    // output gain (left lane) and the leveller gain (right lane).
+    static constexpr Index kDetectorAt = kInputAt + kChunk;
+    static constexpr Index kMidAt = kDetectorAt + kChunk;
+    static constexpr Index kDryAt = kMidAt + kChunk;
+    static constexpr Index kGainsAt = kDryAt + kChunk;
+    static constexpr int kChunkValues = static_cast<int>(kGainsAt) + kChunk;
+    typename Layout::Array chunk_;
     typename Layout::Array halfbandCoefficients_;  // both lanes equal
     typename Layout::Array lookAhead_;
     typename Layout::Array stage1_;
@@ -273,15 +280,7 @@ class LimiterEngine {
     SlidingMaximumPair<Layout> peak_;
     SlidingMaximumPair<Layout> window_;
     BlockConvolver<Layout> convolver_;
-    // The paired flavour's chunk of sanitised input (InputChunk.h).
-    typename Layout::Array inputValues_;
-    // Hand-over from the first passes over a chunk (steps 1 to 6) to the next (7 to 14).
-    typename Layout::Array detectorValues_;
-    typename Layout::Array midValues_;
     const PairedHalfbandKernel halfbandKernel_ = pairedHalfbandKernel();
-    typename Layout::Array dryValues_;
-    AlignedBuffer outputGains_;
-    AlignedBuffer levellerGains_;
     alignas(16) std::array<std::uint32_t, NoiseRun::kWords> ditherWords_{};
 
     double smoothedDrive_ = 1.0;
@@ -334,18 +333,18 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
 
     // State into locals.
     const auto dry = dry_.view();
-    const auto history = history_.view();
+    const auto chunk = chunk_.view();
+    const auto history = chunk.shifted(kHistoryAt);
     const auto coefficients = halfbandCoefficients_.view();
     const auto lookAhead = lookAhead_.view();
     auto peak = peak_.cursor();
     auto window = window_.cursor();
     auto convolver = convolver_.cursor();
-    const auto inputValues = inputValues_.view();
-    const auto detectorValues = detectorValues_.view();
-    const auto midValues = midValues_.view();
-    const auto dryValues = dryValues_.view();
-    double* const outputGains = outputGains_.data();
-    double* const levellerGains = levellerGains_.data();
+    const auto inputValues = chunk.shifted(kInputAt);
+    const auto detectorValues = chunk.shifted(kDetectorAt);
+    const auto midValues = chunk.shifted(kMidAt);
+    const auto dryValues = chunk.shifted(kDryAt);
+    const auto gains = chunk.shifted(kGainsAt);
     std::uint32_t* const ditherWords = ditherWords_.data();
     MeterFrames meterFrames = meters.frames();
     const bool needsBankShare = meterFrames.needsBankShare();
@@ -459,7 +458,6 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
             // 1. Gain smoothing.
             drive = guard(drive + (driveTarget - drive) * gainCoefficient);
             output = guard(output + (outputTarget - output) * gainCoefficient);
-            outputGains[i] = output;
 
             // 2. Dry delay (L + 31).
             dryValues.set(i, dry.get(dryIndex));
@@ -474,7 +472,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
             peakLevel = peakLevel > kDetectorFloor ? peakLevel : kDetectorFloor;
             leveller = guard(leveller + (peakLevel - leveller) * levellerCoefficient);
             const double levellerGain = leveller <= threshold ? 1.0 : threshold / leveller;
-            levellerGains[i] = levellerGain;
+            gains.set(i, Value(output, levellerGain));
             const Value levelled = driven * Value::both(levellerGain);
 
             // 5. Half-band history, which is also the alignment delay (31).
@@ -585,12 +583,14 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
 
                 // 13. Output gain, or the bypass.
                 const Value dryOut = dryValues.get(i);
-                const Value out = kUsual || powerOn ? gain * delayed * Value::both(outputGains[i])
-                                                    : dryOut;
+                const Value frameGains = gains.get(i);
+                const Value out = kUsual || powerOn
+                                      ? gain * delayed * Value::both(frameGains.left())
+                                      : dryOut;
 
                 finishFrame(usual, n, i, dryOut, gain,
                             !kUsual && needsBankShare ? bankShare(transient, bank) : one,
-                            levellerGains[i], out, powerOn);
+                            frameGains.right(), out, powerOn);
             }
         };
         if (usualBlock) {
@@ -611,9 +611,12 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
         for (Index j = 0; j < kHistoryTail; ++j) history.set(j, history.get(count + j));
     }
 
-    // Locals back into state.
+    // Locals back into state. The requantizer's record is handed on as a copy: an
+    // object whose address reaches another function could be changed by any call, so
+    // the loops would keep it in memory around the calls they make (the block transform).
     meters.endBlock(meterFrames);
-    requantizer.endBlock(requantizerFrames);
+    const RequantizerFrames requantizerResult = requantizerFrames;
+    requantizer.endBlock(requantizerResult);
     generator = dither;
     convolver_.commit(convolver);
     peak_.commit(peak);
