@@ -1,5 +1,7 @@
 #include "dsp/Requantizer.h"
 
+#include <algorithm>
+
 namespace tq {
 
 namespace {
@@ -51,12 +53,25 @@ Requantizer::Requantizer() {
     selectedSet_ = kNoiseShapeOff;
 }
 
-void Requantizer::reset() {
+void Requantizer::restartPosition() {
+    // The ring read backwards from position p gives the errors oldest first as entries
+    // p + 1, p + 2, .. p + 12 (modulo 12); from position 0 it gives 1, 2, .. 12.
+    std::array<double, 2 * kShaperTaps> turned{};
+    for (int i = 0; i < kShaperTaps; ++i) {
+        const auto from = static_cast<std::size_t>((i - position_ + kShaperTaps) % kShaperTaps);
+        turned[static_cast<std::size_t>(2 * i)] = errors_[2 * from];
+        turned[static_cast<std::size_t>(2 * i + 1)] = errors_[2 * from + 1];
+    }
+    std::copy(turned.begin(), turned.end(), errors_.begin());
     position_ = 0;
+}
+
+void Requantizer::reset() {
+    restartPosition();
     autoblackLevel_ = kAutoblackStart;
 }
 
-void Requantizer::clear() { history_.fill(0.0); }
+void Requantizer::clear() { errors_.fill(0.0); }
 
 double Requantizer::scaleForBitsStep(int step) {
     switch (step) {
@@ -74,7 +89,7 @@ void Requantizer::beginBlock(const EngineParameters& parameters, const RateSetti
     const double scale = scaleForBitsStep(parameters.bits.load(std::memory_order_relaxed));
     if (scale != scale_) {
         const double ratio = scale / scale_;  // a power of two: exact
-        for (double& error : history_) error *= ratio;
+        for (std::size_t j = 0; j < 2 * kShaperTaps; ++j) errors_[j] *= ratio;
         scale_ = scale;
         inverseScale_ = 1.0 / scale_;
     }
@@ -86,26 +101,27 @@ void Requantizer::beginBlock(const EngineParameters& parameters, const RateSetti
     selectedSet_ = set;
     coefficients_ = sets_[static_cast<std::size_t>(set)].data();
     for (std::size_t k = 0; k < kShaperTaps; ++k) {
-        pairedCoefficients_[2 * k] = coefficients_[k];
-        pairedCoefficients_[2 * k + 1] = coefficients_[k];
+        for (std::size_t lane = 0; lane < 4; ++lane)
+            quadCoefficients_[4 * k + lane] = coefficients_[k];
     }
 
     const std::uint32_t serial = parameters.shaperResetSerial.load(std::memory_order_relaxed);
     if (serial != lastResetSerial_) {
         lastResetSerial_ = serial;
-        position_ = 0;
+        restartPosition();
     }
 }
 
 RequantizerFrames Requantizer::frames() {
     RequantizerFrames block;
-    block.coefficients_ = pairedCoefficients_.data();
-    block.history_ = history_.data();
+    block.coefficients_ = quadCoefficients_.data();
+    block.errors_ = errors_.data();
+    block.dither_ = dither_.data();
     block.position_ = position_;
     // The most recent error, read from the history so a clear() is seen.
-    block.lastError_ = DoublePair::load(history_.data() + 2 * (position_ + kShaperTaps));
-    block.scale_ = DoublePair::both(scale_);
-    block.inverseScale_ = DoublePair::both(inverseScale_);
+    block.lastError_ = RequantizerFrames::load(errors_.data() + 2 * (kShaperTaps - 1));
+    block.scale_ = RequantizerFrames::Half{scale_, scale_};
+    block.inverseScale_ = RequantizerFrames::Half{inverseScale_, inverseScale_};
     block.level_ = autoblackLevel_;
     block.autoblackCoefficient_ = autoblackCoefficient_;
     block.autoblackOn_ = autoblackOn_;

@@ -24,33 +24,63 @@ class Requantizer;
 // Length of the noise shaper's error feedback: errors kept, coefficients per set.
 inline constexpr int kShaperTaps = 12;
 
-// One block of requantized frames as the engine's hot loop runs them: history pointer,
-// position, autoblack level and settings in locals the compiler keeps in registers, both
-// channels as one pair. Every lane runs the same arithmetic (the 12-tap sum from the
-// oldest error to the newest, truncation toward zero), so each lane's results are exactly
-// those of a channel processed alone. Requantizer::frames() hands one out (after
-// beginBlock), endBlock() stores the state back.
+// The compiler's vector types: both channels of one frame, two frames side by side.
+// Written with these rather than intrinsics, the same code builds for the baseline and,
+// inlined into a loop built for AVX2, with AVX2.
+using RequantizerHalf = double __attribute__((vector_size(16)));
+using RequantizerQuad = double __attribute__((vector_size(32)));
+
+// One block of requantized frames as the engine's hot loop runs them: pointers, the
+// autoblack level and settings in locals the compiler keeps in registers, both channels
+// as one pair. Every lane runs the same arithmetic (the 12-tap sum from the oldest error
+// to the newest, truncation toward zero), so each lane's results are exactly those of a
+// channel processed alone. Requantizer::frames() hands one out (after beginBlock),
+// endBlock() stores the state back.
+//
+// The frames come in runs of up to kRun (the engine's chunks): prepareDither(), then
+// frame() for frames 0, 1, .. of the run in order, then endRun(). Within a run the errors
+// are a straight run too: the 12 before the run, then the run's own, so the feedback reads
+// them without wrapping. A frame's error depends on the one before only through the
+// newest tap, so the older eleven taps of a frame and of the next one are summed side by
+// side, one unaligned load fetching a tap of both, each sum still running from the oldest
+// error to the newest; the next frame takes its half from there.
 class RequantizerFrames {
   public:
     // Below this magnitude on both channels the programme counts as silent.
     static constexpr double kSilenceThreshold = 1e-8;
+    // Frames per run at most.
+    static constexpr int kRun = 64;
 
-    // Engine outputs in, final clipped output samples out; the generator advances four
-    // times: left u1, u2, right u3, u4. Only for blocks with "Quantize" on.
-    [[gnu::always_inline]] DoublePair frame(DoublePair out, NoiseGenerator& generator) {
-        const std::uint32_t u1 = generator.nextWord();
-        const std::uint32_t u2 = generator.nextWord();
-        const std::uint32_t u3 = generator.nextWord();
-        const std::uint32_t u4 = generator.nextWord();
-        return frame(out, u1, u2, u3, u4);
+    // The run's dither, converted before the frames that need it. Frame i's generator
+    // words u1, u2, u3, u4 are words[16 (i mod 16) + 4 j + i / 16] for j = 0 .. 3 (the
+    // order in which a NoiseRun's rows leave them); `words` holds 16 min(count, 16) words,
+    // the unused ones set to anything. A group of 16 words holds the four words of frames
+    // b, b + 16, b + 32 and b + 48, one row of four per word; frame i's (left, right)
+    // dither goes to pair 4 (i mod 16) + i / 16.
+    [[gnu::always_inline]] void prepareDither(const std::uint32_t* words, int count) {
+        const int groups = count < 16 ? count : 16;
+        for (int b = 0; b < groups; ++b) {
+            RequantizerQuad u1, u2, u3, u4;
+            uniforms(u1, words + 16 * b);
+            uniforms(u2, words + 16 * b + 4);
+            uniforms(u3, words + 16 * b + 8);
+            uniforms(u4, words + 16 * b + 12);
+            const RequantizerQuad left = 0.5 * (u1 + u2);
+            const RequantizerQuad right = 0.5 * (u3 + u4);
+            const RequantizerQuad low = __builtin_shufflevector(left, right, 0, 4, 1, 5);
+            const RequantizerQuad high = __builtin_shufflevector(left, right, 2, 6, 3, 7);
+            __builtin_memcpy(dither_ + 8 * b, &low, sizeof low);
+            __builtin_memcpy(dither_ + 8 * b + 4, &high, sizeof high);
+        }
     }
 
-    // The same with the frame's four generator words drawn by the caller, in that order.
-    [[gnu::always_inline]] DoublePair frame(DoublePair out, std::uint32_t u1, std::uint32_t u2,
-                                            std::uint32_t u3, std::uint32_t u4) {
-        const DoublePair magnitude = abs(out);
-        if (!autoblackOn_ || magnitude.left() > kSilenceThreshold ||
-            magnitude.right() > kSilenceThreshold) {
+    // Engine outputs in, final clipped output samples out, for frame i of the run.
+    // kWide: only inside code built for AVX2.
+    template <bool kWide>
+    [[gnu::always_inline]] DoublePair frame(DoublePair outPair, int i) {
+        const Half out = toHalf(outPair);
+        const Half magnitude = abs(out);
+        if (!autoblackOn_ || magnitude[0] > kSilenceThreshold || magnitude[1] > kSilenceThreshold) {
             level_ = 1.0;
         } else {
             level_ = level_ - autoblackCoefficient_ * level_;
@@ -63,69 +93,122 @@ class RequantizerFrames {
         // bit for bit S times the unscaled one; but the chain from one frame's error to
         // the next loses a multiplication at each end.
         //
-        // Feedback: the 12 taps from the oldest error to the most recent one. The most
-        // recent error comes last and from a register: each frame's error depends on the
-        // one before, and this way that chain runs through one product and one sum of
-        // the feedback instead of all twelve (the older terms are ready in advance).
-        const double* history = history_ + 2 * (position_ + kShaperTaps);
-        DoublePair feedback = DoublePair::both(0.0);
-#pragma GCC unroll 12
-        for (int k = kShaperTaps - 1; k >= 1; --k) {
-            feedback = feedback +
-                       DoublePair::load(coefficients_ + 2 * k) * DoublePair::load(history - 2 * k);
+        // Feedback: taps 12 .. 2 (the older errors), then the most recent error, which
+        // comes from a register: each frame's error depends on the one before, and this
+        // way that chain runs through one product and one sum of the feedback.
+        Half older;
+        if (nextFrame_ == i) {
+            older = nextOlder_;
+        } else {
+            Quad sum = Quad{0.0, 0.0, 0.0, 0.0};
+#pragma GCC unroll 11
+            for (int k = kShaperTaps - 1; k >= 1; --k) {
+                Quad coefficient, error;
+                __builtin_memcpy(&coefficient, coefficients_ + 4 * k, sizeof coefficient);
+                __builtin_memcpy(&error, errors_ + 2 * (kShaperTaps - 1 + i - k), sizeof error);
+                sum = sum + coefficient * error;
+            }
+            older = __builtin_shufflevector(sum, sum, 0, 1);
+            nextOlder_ = __builtin_shufflevector(sum, sum, 2, 3);
+            nextFrame_ = i + 1;
         }
-        feedback = feedback + DoublePair::load(coefficients_) * lastError_;
-        const DoublePair shaped = out * scale_ + feedback;  // x S
+        const Half feedback = older + load(coefficients_) * lastError_;
+        const Half shaped = out * scale_ + feedback;  // x S
 
-        if (++position_ == kShaperTaps) position_ = 0;
-
-        const DoublePair dither = DoublePair::both(0.5) * (uniform(u1, u3) + uniform(u2, u4));
-        const DoublePair levels = truncate(shaped + scale_ + dither) - scale_;  // q - S
-        const DoublePair quantized = levels * inverseScale_;
+        const Half dither = load(dither_ + 2 * (4 * (i & 15) + (i >> 4)));
+        const Half levels = truncate<kWide>(shaped + scale_ + dither) - scale_;  // q - S
+        const Half quantized = levels * inverseScale_;
 
         lastError_ = levels - shaped;  // e S
-        lastError_.store(history_ + 2 * position_);
-        lastError_.store(history_ + 2 * (position_ + kShaperTaps));
+        __builtin_memcpy(errors_ + 2 * (kShaperTaps + i), &lastError_, sizeof lastError_);
 
         // 0.5 (|y + 1| - |y - 1|): exact for quantized samples (multiples of 2^-23 at
         // most), and it rounds a faded sample below 2^-53 to exact zero, which is what
         // autoblack is for. Unquantized samples take a plain min/max instead
         // (Requantizer::frame), which keeps every bit.
-        const DoublePair y = quantized * DoublePair::both(level_);
-        const DoublePair one = DoublePair::both(1.0);
-        return DoublePair::both(0.5) * (abs(y + one) - abs(y - one));
+        const Half y = quantized * level_;
+        return toPair(0.5 * (abs(y + 1.0) - abs(y - 1.0)));
+    }
+
+    // After the run's `count` frames: its last 12 errors become the ones before the next.
+    [[gnu::always_inline]] void endRun(int count) {
+        for (int j = 0; j < 2 * kShaperTaps; j += 2) {
+            const Half error = load(errors_ + 2 * count + j);
+            __builtin_memcpy(errors_ + j, &error, sizeof error);
+        }
+        position_ = (position_ + count) % kShaperTaps;
+        nextFrame_ = -1;
     }
 
   private:
     friend class Requantizer;
+    using Half = RequantizerHalf;
+    using Quad = RequantizerQuad;
+
     RequantizerFrames() = default;
 
-    // NoiseGenerator::nextUniform of two words, one per lane.
-    static DoublePair uniform(std::uint32_t left, std::uint32_t right) {
-        const DoublePair words(static_cast<double>(left), static_cast<double>(right));
-        return DoublePair::both(2.0) * words * DoublePair::both(NoiseGenerator::kWordScale) -
-               DoublePair::both(1.0);
+    static Half load(const double* p) {
+        Half v;
+        __builtin_memcpy(&v, p, sizeof v);
+        return v;
+    }
+    static Half abs(Half x) {
+        using Bits = std::uint64_t __attribute__((vector_size(16)));
+        return reinterpret_cast<Half>(reinterpret_cast<Bits>(x) & ~(std::uint64_t{1} << 63));
+    }
+#if TQ_HAVE_SSE2
+    static Half toHalf(DoublePair v) { return v.v; }
+    static DoublePair toPair(Half v) { return DoublePair(v); }
+#else
+    static Half toHalf(DoublePair v) { return Half{v.left(), v.right()}; }
+    static DoublePair toPair(Half v) { return DoublePair(v[0], v[1]); }
+#endif
+
+    // NoiseGenerator::nextUniform of four words at once; the words become doubles through
+    // the signed conversion and an exact addition of 2^31. (Four-lane values go by
+    // reference: as arguments or results they would take another calling convention in
+    // the baseline.)
+    [[gnu::always_inline]] static void uniforms(Quad& u, const std::uint32_t* p) {
+        using Words = std::uint32_t __attribute__((vector_size(16)));
+        using Signed = std::int32_t __attribute__((vector_size(16)));
+        Words w;
+        __builtin_memcpy(&w, p, sizeof w);
+        const Signed shifted = reinterpret_cast<Signed>(w ^ 0x80000000u);
+        const Quad words = __builtin_convertvector(shifted, Quad) + 2147483648.0;
+        u = 2.0 * words * NoiseGenerator::kWordScale - 1.0;
     }
 
-    // std::trunc of both lanes. Below 2^31 in magnitude the 32-bit conversion truncates
-    // exactly (it can turn -0 into +0, which the following subtraction of the scale
-    // makes irrelevant); anything larger takes std::trunc, so no sample is too far out.
-    static DoublePair truncate(DoublePair x) {
-#if TQ_HAVE_SSE2
-        const __m128d magnitude = abs(x).v;
-        if (_mm_movemask_pd(_mm_cmplt_pd(magnitude, _mm_set1_pd(2147483647.0))) == 3) [[likely]] {
-            return DoublePair(_mm_cvtepi32_pd(_mm_cvttpd_epi32(x.v)));
+    // std::trunc of both lanes. Code built for AVX2 rounds toward zero in one instruction
+    // (an asm statement, as this header is also built for the baseline). Otherwise, below
+    // 2^31 in magnitude the 32-bit conversion truncates exactly (it can turn -0 into +0,
+    // which the following subtraction of the scale makes irrelevant), and anything larger
+    // takes std::trunc, so no sample is too far out.
+    template <bool kWide>
+    [[gnu::always_inline]] static Half truncate(Half x) {
+#if defined(__x86_64__) && defined(__GNUC__)
+        if constexpr (kWide) {
+            Half t;
+            asm("vroundpd $11, %1, %0" : "=x"(t) : "x"(x));
+            return t;
         }
 #endif
-        return DoublePair(std::trunc(x.left()), std::trunc(x.right()));
+        const Half m = abs(x);
+        if (m[0] < 2147483647.0 && m[1] < 2147483647.0) [[likely]] {
+            using Integers = std::int32_t __attribute__((vector_size(8)));
+            return __builtin_convertvector(__builtin_convertvector(x, Integers), Half);
+        }
+        return Half{std::trunc(x[0]), std::trunc(x[1])};
     }
 
-    const double* coefficients_ = nullptr;  // 12 pairs, each coefficient twice
-    double* history_ = nullptr;             // 24 (left, right) error pairs times S, doubled
+    const double* coefficients_ = nullptr;  // 12 taps, each coefficient four times
+    double* errors_ = nullptr;              // (left, right) pairs times S: 12, then the run
+    double* dither_ = nullptr;              // the run's dither pairs, as prepareDither says
     int position_ = 0;
-    DoublePair lastError_;  // times S
-    DoublePair scale_;
-    DoublePair inverseScale_;
+    int nextFrame_ = -1;  // the frame whose older taps are in nextOlder_
+    Half nextOlder_ = Half{0.0, 0.0};
+    Half lastError_ = Half{0.0, 0.0};  // times S
+    Half scale_ = Half{0.0, 0.0};
+    Half inverseScale_ = Half{0.0, 0.0};
     double level_ = 0.0;
     double autoblackCoefficient_ = 0.0;
     bool autoblackOn_ = false;
@@ -165,8 +248,12 @@ class Requantizer {
             yR = std::min(std::max(outR, -1.0), 1.0);
             return;
         }
+        alignas(16) std::array<std::uint32_t, 16> words{};
+        for (std::size_t j = 0; j < 4; ++j) words[4 * j] = generator.nextWord();
         RequantizerFrames block = frames();
-        const DoublePair y = block.frame(DoublePair(outL, outR), generator);
+        block.prepareDither(words.data(), 1);
+        const DoublePair y = block.frame<false>(DoublePair(outL, outR), 0);
+        block.endRun(1);
         endBlock(block);
         yL = y.left();
         yR = y.right();
@@ -189,16 +276,24 @@ class Requantizer {
     static double scaleForBitsStep(int step);
 
   private:
-    // Both channels' errors as (left, right) pairs, 12 of them twice over (entries j and
-    // j + 12 are equal), so the 12 taps read one contiguous run backwards from the most
-    // recent error. They are kept multiplied by the scale S (RequantizerFrames::frame);
-    // a change of word length rescales them, exactly, as S is a power of two.
-    using History = std::array<double, 2 * 2 * kShaperTaps>;
+    static constexpr int kRun = RequantizerFrames::kRun;
+
+    // Position 0, the errors turned into the order the ring gives from there.
+    void restartPosition();
+
+    // Both channels' errors as (left, right) pairs, oldest first: the 12 before a run
+    // (the newest at 11), then room for the run's own. They are kept multiplied by the
+    // scale S (RequantizerFrames::frame); a change of word length rescales them, exactly,
+    // as S is a power of two. position_ is where the newest of them would sit in a
+    // 12-entry ring read backwards; it only matters when it restarts at 0, which turns
+    // the ring's reading order.
+    using Errors = std::array<double, 2 * (kShaperTaps + kRun)>;
 
     alignas(16) std::array<CoefficientSet, kNoiseShapeSetCount> sets_{};
-    alignas(16) History history_{};
-    // The selected set, each coefficient twice.
-    alignas(16) std::array<double, 2 * kShaperTaps> pairedCoefficients_{};
+    alignas(32) Errors errors_{};
+    alignas(32) std::array<double, 2 * kRun> dither_{};
+    // The selected set, each coefficient four times.
+    alignas(32) std::array<double, 4 * kShaperTaps> quadCoefficients_{};
     const double* coefficients_ = nullptr;
     int selectedSet_ = kNoiseShapeOff;
     int position_ = 0;

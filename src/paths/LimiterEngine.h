@@ -66,6 +66,7 @@ class LimiterEngine {
     // Frames per chunk: each pass runs over a whole chunk before the next one starts.
     static constexpr int kChunk = 64;
     static_assert(kChunk == NoiseRun::kStretch, "a whole chunk's dither is one NoiseRun");
+    static_assert(kChunk == RequantizerFrames::kRun, "a chunk is one run of the requantizer");
     // Half-band window: the newest 64 samples; the history keeps the 63 before a chunk.
     static constexpr int kHalfbandWindow = 2 * HalfbandCoefficients::kCount;
     static constexpr int kHistoryTail = kHalfbandWindow - 1;
@@ -401,10 +402,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
         // sample well inside full scale would not pass unchanged.
         Value y;
         if (quantize) {
-            // The frame's four words: words 4i .. 4i + 3 of the chunk's run (see below).
-            const std::uint32_t* words = ditherWords + 16 * (i & 15) + (i >> 4);
-            y = fromPair(
-                requantizerFrames.frame(asPair(out), words[0], words[4], words[8], words[12]));
+            y = fromPair(requantizerFrames.template frame<Wide>(asPair(out), static_cast<int>(i)));
         } else {
             y = min(max(out, Value::both(-1.0)), Value::both(1.0));
         }
@@ -485,6 +483,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
             }
         }
         if (wholeRun) noiseRun.finish(dither);
+        if (quantize) requantizerFrames.prepareDither(ditherWords, static_cast<int>(count));
 
         // 6. Detector, Oversample on: the larger of the aligned sample (31 frames old, its
         // window's centre) and the mid value between it and its successor, with a margin.
@@ -606,6 +605,8 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                 limit(std::false_type{}, std::false_type{});
             }
         }
+
+        if (quantize) requantizerFrames.endRun(static_cast<int>(count));
 
         // The chunk's last 63 samples become the history before the next one.
         for (Index j = 0; j < kHistoryTail; ++j) history.set(j, history.get(count + j));
