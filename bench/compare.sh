@@ -7,6 +7,9 @@
 # "Half x4" and "Full x4"), then the engine benchmark's minimum per frame.
 #
 #   bench/compare.sh [BUILD_DIR]      (default: build; BLOCK=512 RUNS=9 override)
+#
+# BASELINE=path/to/an-older/tarvel-quolt.so adds that build as a third plug-in in the
+# same turns, with its own column and its ratio to the peer: a before/after in one run.
 set -u
 
 BUILD=${1:-build}
@@ -15,6 +18,7 @@ RUNS=${RUNS:-9}
 TOOL="$BUILD/tarvel-render"
 OURS="$BUILD/tarvel-quolt.so"
 PEER=/usr/lib/vst/lsp-plugins/limiter-stereo.so
+BASELINE=${BASELINE:-}
 
 if [ ! -x "$TOOL" ]; then
   echo "compare: $TOOL is not built (run make build first)" >&2
@@ -40,6 +44,13 @@ trap 'rm -rf "$WORK"' EXIT
 # first render through the peer, which also warms the caches.
 TOOL=$(cd "$(dirname "$TOOL")" && pwd)/$(basename "$TOOL")
 OURS=$(cd "$(dirname "$OURS")" && pwd)/$(basename "$OURS")
+if [ -n "$BASELINE" ]; then
+  if [ ! -f "$BASELINE" ]; then
+    echo "compare: BASELINE $BASELINE does not exist" >&2
+    exit 1
+  fi
+  BASELINE=$(cd "$(dirname "$BASELINE")" && pwd)/$(basename "$BASELINE")
+fi
 if ! (cd "$WORK" && "$TOOL" --plugin "$PEER" --json >/dev/null 2>"$WORK/demo.err"); then
   echo "compare: the demo render failed: $(cat "$WORK/demo.err")" >&2
   exit 1
@@ -65,11 +76,15 @@ ALL_ON=(--set Oversample=on --set MeterOvs=on --set Quantize=on --set Bits=16 --
 
 echo "compare: $(basename "$INPUT"), block $BLOCK, float path; peer and ours rendered in turn,"
 echo "  best of $RUNS renders each (other work on the machine only ever adds time)"
-printf '  %-10s %-24s %10s %10s %7s\n' settings peer "peer ns" "ours ns" ratio
-# One row: label, peer label, then the peer's --set options, "--", ours. The two
-# plug-ins take turns, so a slow spell of the machine falls on both alike.
+if [ -n "$BASELINE" ]; then
+  printf '  %-10s %-24s %10s %10s %7s %10s %7s\n' settings peer "peer ns" "ours ns" ratio "base ns" ratio
+else
+  printf '  %-10s %-24s %10s %10s %7s\n' settings peer "peer ns" "ours ns" ratio
+fi
+# One row: label, peer label, then the peer's --set options, "--", ours. The plug-ins
+# take turns, so a slow spell of the machine falls on each alike.
 row() {
-  local label=$1 peerLabel=$2 peer="" ours="" ns peerArgs=() oursArgs=()
+  local label=$1 peerLabel=$2 peer="" ours="" base="" ns peerArgs=() oursArgs=()
   shift 2
   while [ $# -gt 0 ] && [ "$1" != -- ]; do peerArgs+=("$1"); shift; done
   shift
@@ -85,9 +100,18 @@ row() {
       return 1
     fi
     ours=$(smaller "$ns" "$ours")
+    if [ -n "$BASELINE" ]; then
+      if ! ns=$(renderCost "$BASELINE" "${oursArgs[@]}"); then
+        printf '  %-10s %-24s baseline cannot be measured: %s\n' "$label" "$peerLabel" "$ns"
+        return 1
+      fi
+      base=$(smaller "$ns" "$base")
+    fi
   done
-  awk -v l="$label" -v p="$peerLabel" -v a="$ours" -v b="$peer" \
-    'BEGIN { printf "  %-10s %-24s %10.1f %10.1f %7.2f\n", l, p, b, a, a / b }'
+  awk -v l="$label" -v p="$peerLabel" -v a="$ours" -v b="$peer" -v c="$base" \
+    'BEGIN { printf "  %-10s %-24s %10.1f %10.1f %7.2f", l, p, b, a, a / b
+             if (c != "") printf " %10.1f %7.2f", c, c / b
+             printf "\n" }'
 }
 status=0
 row default "LSP (no oversampling)" -- || status=1
