@@ -64,6 +64,10 @@ void overlapAddBlock(benchmark::State& state, const tq::RealFftSize* fft, Overla
     }
     Buffer input, kernel, tail, output, work;
     fillBlock(*fft, 2, input, kernel);
+    if (entry == fft->overlapAddWide && fft->prepareWideKernel != nullptr) {
+        Buffer spectrum = kernel;
+        fft->prepareWideKernel(spectrum.v.data(), kernel.v.data());
+    }
     for (auto _ : state) {
         entry(input.v.data(), kernel.v.data(), tail.v.data(), output.v.data(), work.v.data());
         benchmark::DoNotOptimize(output.v.data());

@@ -19,6 +19,7 @@
 // N = 256 and a ring of 512; configure/reset/clear never allocate.
 #pragma once
 
+#include "dsp/AlignedBuffer.h"
 #include "paths/ChannelLayout.h"
 #include "paths/RealFft.h"
 #include "paths/WideBuild.h"
@@ -35,10 +36,15 @@ class BlockConvolver {
     static constexpr int kMaxLineLength = kMaxRingLength + kMaxLength;
 
     BlockConvolver()
-        : input_(kMaxLength), tail_(kMaxLength), line_(kMaxLineLength), work_(2 * kMaxLength) {}
+        : input_(kMaxLength),
+          tail_(kMaxLength),
+          line_(kMaxLineLength),
+          work_(2 * kMaxLength),
+          wideKernel_(kMaxWideKernelDoubles) {}
 
     // [lock held] New kernel length N, ring length R (1 .. 512) and prepared kernel
-    // spectrum (in this layout, alive as long as it is used). Positions restart and the
+    // spectrum (in this layout, alive as long as it is used; an AVX2 build that reads it
+    // in its own layout takes a copy here). Positions restart and the
     // buffers are cleared. Returns false, changing nothing, if N has no transform.
     bool configure(int length, int ringLength, const double* kernelSpectrum) {
         const RealFftSize* fft = Layout::kFlavour == Flavour::Paired ? pairedFftForKernel(length)
@@ -47,9 +53,13 @@ class BlockConvolver {
             ringLength < 1 || ringLength > kMaxRingLength || kernelSpectrum == nullptr) {
             return false;
         }
-        overlapAdd_ = wide_ && fft->overlapAddWide != nullptr ? fft->overlapAddWide
-                                                              : fft->overlapAdd;
+        const bool wide = wide_ && fft->overlapAddWide != nullptr;
+        overlapAdd_ = wide ? fft->overlapAddWide : fft->overlapAdd;
         kernel_ = kernelSpectrum;
+        if (wide && fft->prepareWideKernel != nullptr) {
+            fft->prepareWideKernel(kernelSpectrum, wideKernel_.data());
+            kernel_ = wideKernel_.data();
+        }
         length_ = length;
         ringLength_ = ringLength;
         lineLength_ = ((ringLength + length - 1) / length + 1) * length;
@@ -151,6 +161,7 @@ class BlockConvolver {
     typename Layout::Array tail_;
     typename Layout::Array line_;
     typename Layout::Array work_;
+    AlignedBuffer wideKernel_;  // the kernel spectrum as the AVX2 build reads it, if it must
     void (*overlapAdd_)(const double* input, const double* kernelSpectrum, double* tail,
                         double* output, double* work) = nullptr;
     const bool wide_ = wideBuildAvailable();

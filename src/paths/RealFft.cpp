@@ -4,6 +4,10 @@
 #include "paths/FftTwiddles.h"
 #include "paths/WideBuild.h"
 
+#if TQ_WIDE_BUILD
+#include <immintrin.h>
+#endif
+
 // The small helpers below must melt into the straight-line passes; a call per butterfly
 // would cost more than the butterfly.
 #define TQ_FFT_INLINE [[gnu::always_inline]] inline
@@ -558,6 +562,189 @@ template <class Lanes, int M>
 }
 #endif
 
+#if TQ_WIDE_BUILD
+// ---------------------------------------------------------------------------------------
+// The paired M = 16 overlap-add (N = 8, the default shape at 44.1 and 48 kHz) with two
+// elements per 256-bit register, written out by hand: [a | b] below is a register holding
+// element a (one (left, right) pair) in its low half and element b in its high half; e_i
+// is element i of the block in interleaved-halves order, in_i the input of frame i.
+//
+// Every value takes the operations of the plain build in the same order; the only
+// rewrites are exact in IEEE arithmetic (so the bits stay the same): x - y as x + (-y),
+// x + (-y) as x - y, x * (-y) as -(x * y), a + b as b + a, and x - 0 as x where the
+// plain build subtracts the zero padding.
+
+using Wide = __m256d;
+
+// [a.lo | b.lo], [a.hi | b.hi], [a.hi | a.lo], [a.hi | b.lo].
+#define TQ_LOWS(a, b) _mm256_permute2f128_pd(a, b, 0x20)
+#define TQ_HIGHS(a, b) _mm256_permute2f128_pd(a, b, 0x31)
+#define TQ_SWAP(a) _mm256_permute2f128_pd(a, a, 0x01)
+#define TQ_HIGH_LOW(a, b) _mm256_permute2f128_pd(a, b, 0x21)
+
+// The kernel spectrum as the wide product reads it: bin 0 (DC, Nyquist) as it is, then
+// per complex bin h = (hr, hi) the registers [hr | hr] and [-hi | hi].
+static_assert(60 <= kMaxWideKernelDoubles);
+
+void prepareWideKernel16(const double* spectrum, double* prepared) {
+    for (int i = 0; i < 4; ++i) prepared[i] = spectrum[i];
+    for (int j = 1; j < 8; ++j) {
+        const double* h = spectrum + 4 * j;
+        double* p = prepared + 8 * j - 4;
+        p[0] = h[0];
+        p[1] = h[1];
+        p[2] = h[0];
+        p[3] = h[1];
+        p[4] = -h[2];
+        p[5] = -h[3];
+        p[6] = h[2];
+        p[7] = h[3];
+    }
+}
+
+// One complex bin of the product: [re | im] [hr | hr] + [im | re] [-hi | hi].
+[[gnu::always_inline, gnu::target("avx2")]] inline Wide complexProduct(Wide x,
+                                                                      const double* kernel,
+                                                                      int bin) {
+    const Wide hr = _mm256_loadu_pd(kernel + 8 * bin - 4);
+    const Wide hi = _mm256_loadu_pd(kernel + 8 * bin);
+    return _mm256_add_pd(_mm256_mul_pd(x, hr), _mm256_mul_pd(TQ_SWAP(x), hi));
+}
+
+[[gnu::target("avx2")]] void overlapAddPaired16Wide(const double* __restrict input,
+                                                    const double* __restrict kernel,
+                                                    double* __restrict tail,
+                                                    double* __restrict output, double*) {
+    const Wide zero = _mm256_setzero_pd();
+    const Wide half = _mm256_set1_pd(kFftSqrtHalf);
+    const Wide cos13 = _mm256_set_pd(kFftSinPi8, kFftSinPi8, kFftCosPi8, kFftCosPi8);
+    const Wide sin13 = _mm256_set_pd(kFftCosPi8, kFftCosPi8, kFftSinPi8, kFftSinPi8);
+    const Wide negateLow = _mm256_set_pd(0.0, 0.0, -0.0, -0.0);
+    const Wide negateHigh = _mm256_set_pd(-0.0, -0.0, 0.0, 0.0);
+
+    const Wide in01 = _mm256_loadu_pd(input);
+    const Wide in23 = _mm256_loadu_pd(input + 4);
+    const Wide in45 = _mm256_loadu_pd(input + 8);
+    const Wide in67 = _mm256_loadu_pd(input + 12);
+
+    // Real split of 16: sums a_k = in_k + 0, a'_k = in_(k+4) + 0 to pairs e_2k, e_2k+1;
+    // differences (in_k, in_(k+4)) rotated by k pi/8 to e_8+2k, e_9+2k.
+    const Wide a01 = _mm256_add_pd(in01, zero);  // [a0 | a1]
+    const Wide a23 = _mm256_add_pd(in23, zero);
+    const Wide b01 = _mm256_add_pd(in45, zero);  // [a'0 | a'1]
+    const Wide b23 = _mm256_add_pd(in67, zero);
+    const Wide e8 = TQ_LOWS(in01, in45);  // [e8 | e9] = [in0 | in4]
+    const Wide re13 = TQ_HIGHS(in01, in23);  // [in1 | in3]
+    const Wide im13 = TQ_HIGHS(in45, in67);  // [in5 | in7]
+    const Wide e10e14 = _mm256_sub_pd(_mm256_mul_pd(re13, cos13), _mm256_mul_pd(im13, sin13));
+    const Wide e11e15 = _mm256_add_pd(_mm256_mul_pd(re13, sin13), _mm256_mul_pd(im13, cos13));
+    const Wide d2 = _mm256_mul_pd(TQ_LOWS(in23, in67), half);  // [in2 h | in6 h]
+    const Wide e12 = _mm256_add_pd(d2, _mm256_xor_pd(TQ_SWAP(d2), negateLow));
+
+    // Real 8 on e0 .. e7 = a0, a'0, a1, a'1, ...: out0 .. out7 to X0 .. X3.
+    const Wide lo = _mm256_add_pd(a01, b01);       // [l | o]
+    const Wide mr = _mm256_add_pd(a23, b23);       // [m | r]
+    const Wide diffT = _mm256_sub_pd(a01, b01);    // [diff | t]
+    const Wide diff32 = _mm256_sub_pd(a23, b23);   // [diff3 | diff2]
+    const Wide sums = _mm256_add_pd(lo, mr);       // [lm | orSum]
+    const Wide x1 = _mm256_sub_pd(lo, mr);         // [l - m | o - r]
+    const Wide sumsSwapped = TQ_SWAP(sums);
+    const Wide x0 = TQ_LOWS(_mm256_add_pd(sums, sumsSwapped), _mm256_sub_pd(sums, sumsSwapped));
+    const Wide tt = _mm256_permute2f128_pd(diffT, diffT, 0x11);
+    const Wide diff2 = _mm256_xor_pd(_mm256_permute2f128_pd(diff32, diff32, 0x11), negateLow);
+    const Wide uv = _mm256_mul_pd(_mm256_add_pd(tt, diff2), half);  // [u | v]
+    const Wide diff3 = TQ_LOWS(diffT, diff32);                        // [diff | diff3]
+    const Wide x2 = _mm256_add_pd(diff3, uv);
+    const Wide x3 = _mm256_sub_pd(diff3, uv);
+
+    // Complex 4 on e8 .. e15 to X4 .. X7.
+    const Wide c1 = TQ_LOWS(e10e14, e11e15);  // [e10 | e11]
+    const Wide c3 = TQ_HIGHS(e10e14, e11e15);  // [e14 | e15]
+    const Wide u = _mm256_sub_pd(e8, e12);
+    const Wide v = _mm256_sub_pd(c1, c3);
+    const Wide s0 = _mm256_add_pd(e8, e12);
+    const Wide s1 = _mm256_add_pd(c1, c3);
+    const Wide w = _mm256_xor_pd(TQ_SWAP(v), negateLow);  // [-v.im | v.re]
+    const Wide x4 = _mm256_add_pd(s0, s1);
+    const Wide x5 = _mm256_sub_pd(s0, s1);
+    const Wide x6 = _mm256_add_pd(u, w);
+    const Wide x7 = _mm256_sub_pd(u, w);
+
+    // Spectral product.
+    const Wide y0 = _mm256_mul_pd(x0, _mm256_loadu_pd(kernel));
+    const Wide y1 = complexProduct(x1, kernel, 1);
+    const Wide y2 = complexProduct(x2, kernel, 2);
+    const Wide y3 = complexProduct(x3, kernel, 3);
+    const Wide y4 = complexProduct(x4, kernel, 4);
+    const Wide y5 = complexProduct(x5, kernel, 5);
+    const Wide y6 = complexProduct(x6, kernel, 6);
+    const Wide y7 = complexProduct(x7, kernel, 7);
+
+    // Inverse complex 4.
+    const Wide ca = _mm256_add_pd(y4, y5);
+    const Wide cb = _mm256_sub_pd(y4, y5);
+    const Wide up = _mm256_add_pd(y6, y7);
+    const Wide vp = _mm256_sub_pd(TQ_HIGH_LOW(y6, y7), TQ_HIGH_LOW(y7, y6));
+    const Wide z8 = _mm256_add_pd(ca, up);   // [e8 | e9]
+    const Wide z12 = _mm256_sub_pd(ca, up);  // [e12 | e13]
+    const Wide z10 = _mm256_add_pd(cb, vp);  // [e10 | e11]
+    const Wide z14 = _mm256_sub_pd(cb, vp);  // [e14 | e15]
+
+    // Inverse real 8 on y0 .. y3, results as [e0 | e4], [e1 | e5], [e2 | e6], [e3 | e7].
+    const Wide em = _mm256_add_pd(y2, y3);         // [e | m]
+    const Wide diff2r = _mm256_sub_pd(y2, y3);     // [diff2 | r]
+    const Wide y0Swapped = TQ_SWAP(y0);
+    const Wide fDiff = TQ_LOWS(_mm256_add_pd(y0, y0Swapped), _mm256_sub_pd(y0, y0Swapped));
+    const Wide plusG = _mm256_add_pd(fDiff, y1);   // [fPlusG | diffPlusO]
+    const Wide minusG = _mm256_sub_pd(fDiff, y1);  // [fMinusG | diffMinusO]
+    const Wide trr = _mm256_mul_pd(
+        _mm256_add_pd(diff2r, _mm256_xor_pd(TQ_SWAP(diff2r), negateHigh)), half);  // [t | rr]
+    const Wide fPm = TQ_LOWS(plusG, minusG);       // [fPlusG | fMinusG]
+    const Wide dPm = TQ_HIGHS(plusG, minusG);      // [diffPlusO | diffMinusO]
+    const Wide a0Even = _mm256_add_pd(fPm, em);    // [e0 | e4]
+    const Wide a1Even = _mm256_sub_pd(fPm, em);    // [e1 | e5]
+    const Wide a0Odd = _mm256_add_pd(dPm, trr);    // [e2 | e6]
+    const Wide a1Odd = _mm256_sub_pd(dPm, trr);    // [e3 | e7]
+
+    // Inverse split of 16, k = 0 and 2 side by side, then 1 and 3.
+    const Wide g2 = _mm256_mul_pd(z12, half);
+    const Wide d2Back = _mm256_add_pd(g2, _mm256_xor_pd(TQ_SWAP(g2), negateHigh));
+    const Wide dRe02 = TQ_LOWS(z8, d2Back);
+    const Wide dIm02 = TQ_HIGHS(z8, d2Back);
+    const Wide r13 = TQ_LOWS(z10, z14);
+    const Wide i13 = TQ_HIGHS(z10, z14);
+    const Wide dRe13 = _mm256_add_pd(_mm256_mul_pd(r13, cos13), _mm256_mul_pd(i13, sin13));
+    const Wide dIm13 = _mm256_sub_pd(_mm256_mul_pd(i13, cos13), _mm256_mul_pd(r13, sin13));
+    const Wide x02 = _mm256_add_pd(a0Even, dRe02);     // [x0 | x2]
+    const Wide x46 = _mm256_add_pd(a1Even, dIm02);     // [x4 | x6]
+    const Wide x810 = _mm256_sub_pd(a0Even, dRe02);    // [x8 | x10]
+    const Wide x1214 = _mm256_sub_pd(a1Even, dIm02);   // [x12 | x14]
+    const Wide x13 = _mm256_add_pd(a0Odd, dRe13);      // [x1 | x3]
+    const Wide x57 = _mm256_add_pd(a1Odd, dIm13);      // [x5 | x7]
+    const Wide x911 = _mm256_sub_pd(a0Odd, dRe13);     // [x9 | x11]
+    const Wide x1315 = _mm256_sub_pd(a1Odd, dIm13);    // [x13 | x15]
+
+    // Overlap-add: first half plus the old tail out, second half the new tail.
+    const Wide tail01 = _mm256_loadu_pd(tail);
+    const Wide tail23 = _mm256_loadu_pd(tail + 4);
+    const Wide tail45 = _mm256_loadu_pd(tail + 8);
+    const Wide tail67 = _mm256_loadu_pd(tail + 12);
+    _mm256_storeu_pd(output, _mm256_add_pd(TQ_LOWS(x02, x13), tail01));
+    _mm256_storeu_pd(output + 4, _mm256_add_pd(TQ_HIGHS(x02, x13), tail23));
+    _mm256_storeu_pd(output + 8, _mm256_add_pd(TQ_LOWS(x46, x57), tail45));
+    _mm256_storeu_pd(output + 12, _mm256_add_pd(TQ_HIGHS(x46, x57), tail67));
+    _mm256_storeu_pd(tail, TQ_LOWS(x810, x911));
+    _mm256_storeu_pd(tail + 4, TQ_HIGHS(x810, x911));
+    _mm256_storeu_pd(tail + 8, TQ_LOWS(x1214, x1315));
+    _mm256_storeu_pd(tail + 12, TQ_HIGHS(x1214, x1315));
+}
+
+#undef TQ_LOWS
+#undef TQ_HIGHS
+#undef TQ_SWAP
+#undef TQ_HIGH_LOW
+#endif
+
 template <class Lanes, int M>
 constexpr RealFftSize makeSize() {
     RealFftSize entry{M,
@@ -565,6 +752,7 @@ constexpr RealFftSize makeSize() {
                       nullptr,
                       &multiplySpectrum<Lanes, M>,
                       &scaleKernelSpectrum<Lanes, M>,
+                      nullptr,
                       nullptr,
                       nullptr,
                       nullptr,
@@ -577,6 +765,10 @@ constexpr RealFftSize makeSize() {
         if constexpr (M <= 32) {
             entry.convolveWide = &convolveSmallBlockWide<Lanes, M>;
             entry.overlapAddWide = &overlapAddSmallWide<Lanes, M>;
+        }
+        if constexpr (M == 16 && Lanes::kDoublesPerElement == 2) {
+            entry.overlapAddWide = &overlapAddPaired16Wide;
+            entry.prepareWideKernel = &prepareWideKernel16;
         }
 #endif
     }

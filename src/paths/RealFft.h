@@ -43,10 +43,15 @@ struct RealFftSize {
     // keep their own). The four buffers must not overlap. Null for M = 8.
     void (*overlapAdd)(const double* input, const double* kernelSpectrum, double* tail,
                        double* output, double* work);
-    // overlapAdd built for AVX2, as convolveWide.
+    // overlapAdd built for AVX2, as convolveWide; the same bits. Where prepareWideKernel
+    // is not null, it takes the kernel spectrum as that function lays it out (at most
+    // kMaxWideKernelDoubles) instead of the spectrum itself.
     void (*overlapAddWide)(const double* input, const double* kernelSpectrum, double* tail,
                            double* output, double* work);
+    void (*prepareWideKernel)(const double* kernelSpectrum, double* prepared);
 };
+
+inline constexpr int kMaxWideKernelDoubles = 64;
 
 // Table lookup by kernel length N (M = 2N): N in {4, 8, 16, 32, 64, 128, 256}; null for any
 // other N. Forward, scale, inverse is the identity; inverse(multiply(forward(x),

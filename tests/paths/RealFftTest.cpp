@@ -506,7 +506,7 @@ TEST(RealFftConvolution, OneCallAndItsWideBuildMatchTheThreeSteps) {
 // Overlap-add in one call, in every build, against the in-place convolution it stands for:
 // the block zero-padded in interleaved-halves order, convolved, first half plus the tail
 // out, second half the new tail. Several blocks in a row, so the tail is carried; the
-// scratch starts as garbage, and a negative zero goes through the padding's addition.
+// scratch starts as garbage, and negative zeros go through the padding's addition.
 TEST(RealFftOverlapAdd, EveryBuildGivesTheInPlaceConvolutionsBits) {
     std::mt19937 random(91);
     for (int kernelLength : kKernelLengths) {
@@ -520,20 +520,36 @@ TEST(RealFftOverlapAdd, EveryBuildGivesTheInPlaceConvolutionsBits) {
             const int lanes = paired ? 2 : 1;
             const int half = kernelLength * lanes;  // doubles in N values
             Buffer kernel;
-            for (int i = 0; i < half; ++i) kernel[2 * i] = randomSignal(1, random)[0];
+            for (int i = 0; i < 2 * half; ++i) kernel[i] = randomSignal(1, random)[0];
             fft->forward(kernel.data());
             fft->scaleKernelSpectrum(kernel.data());
 
-            using Entry = void (*)(const double*, const double*, double*, double*, double*);
-            std::vector<std::pair<Entry, const char*>> builds = {{fft->overlapAdd, "plain"}};
-            if (fft->overlapAddWide != nullptr && tq::wideBuildAvailable()) {
-                builds.push_back({fft->overlapAddWide, "wide"});
+            // The wide build may read the kernel in its own layout.
+            Buffer wideKernel = kernel;
+            if (fft->prepareWideKernel != nullptr) {
+                fft->prepareWideKernel(kernel.data(), wideKernel.data());
             }
-            for (const auto& [entry, name] : builds) {
+            using Entry = void (*)(const double*, const double*, double*, double*, double*);
+            struct Build {
+                Entry entry;
+                const double* kernel;
+                const char* name;
+            };
+            std::vector<Build> builds = {{fft->overlapAdd, kernel.data(), "plain"}};
+            if (fft->overlapAddWide != nullptr && tq::wideBuildAvailable()) {
+                builds.push_back({fft->overlapAddWide, wideKernel.data(), "wide"});
+            }
+            for (const auto& [entry, buildKernel, name] : builds) {
                 Buffer block, expectedTail, tail, output, work;
-                for (int blockIndex = 0; blockIndex < 3; ++blockIndex) {
-                    const std::vector<double> input = randomSignal(half, random);
-                    std::vector<double> in = input;
+                for (int blockIndex = 0; blockIndex < 5; ++blockIndex) {
+                    // Random, constant, signed zeros, alternating: blocks whose sums and
+                    // differences cancel exactly, where a sign of zero could differ.
+                    std::vector<double> in = randomSignal(half, random);
+                    for (int i = 0; i < half; ++i) {
+                        if (blockIndex == 1) in[i] = 0.375;
+                        if (blockIndex == 2) in[i] = (i % 3 == 0) ? -0.0 : 0.0;
+                        if (blockIndex == 3) in[i] = (i / lanes) % 2 == 0 ? 1.0 : -1.0;
+                    }
                     in[1] = -0.0;
                     // The reference: one pair (value, 0) per frame, lanes side by side.
                     for (int k = 0; k < kernelLength; ++k) {
@@ -552,7 +568,7 @@ TEST(RealFftOverlapAdd, EveryBuildGivesTheInPlaceConvolutionsBits) {
                         }
                     }
                     for (int i = 0; i < 2 * half; ++i) work[i] = 1e300;
-                    entry(in.data(), kernel.data(), tail.data(), output.data(), work.data());
+                    entry(in.data(), buildKernel, tail.data(), output.data(), work.data());
                     for (int i = 0; i < half; ++i) {
                         ASSERT_TRUE(sameBits(output[i], expectedOutput[i]))
                             << name << " N " << kernelLength << " block " << blockIndex << " "
