@@ -385,10 +385,9 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
 
     // Measurements (the dry input aligned with the output, the limiter gain and the bank's
     // share of it, the leveller gain, the output) and step 14 for one frame.
-    const auto finishFrame = [&]<bool kUsual>(std::bool_constant<kUsual>, Index n, Index i,
-                                              Value dryOut, Value gain, Value share,
-                                              double levellerGain, Value out, bool powerOn)
-        __attribute__((always_inline)) {
+    const auto finishFrame = [&]<bool kUsual>(
+        std::bool_constant<kUsual>, Index n, Index i, Value dryOut, Value gain, Value share,
+        double levellerGain, Value out, bool powerOn) __attribute__((always_inline)) {
         if constexpr (kUsual) {
             meterFrames.usualFrame(asPair(dryOut), asPair(gain), levellerGain, asPair(out), true);
             const Value y = min(max(out, Value::both(-1.0)), Value::both(1.0));
@@ -440,49 +439,65 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
             }
         }
 
-        // Steps 1 to 5 for the whole chunk: input to half-band history.
-        for (Index i = 0; i < count; ++i) {
-            if (wholeRun) noiseRun.step(ditherWords + 4 * i);
-            const Index n = start + i;
+        // Steps 1 to 5 for the whole chunk: input to half-band history. A loop for each
+        // combination of the chunk's constants, so no frame tests them.
+        const auto prepare = [&](auto stepsNoise, auto oversampled) __attribute__((always_inline)) {
+            constexpr bool kStepsNoise = decltype(stepsNoise)::value;
+            constexpr bool kOversampled = decltype(oversampled)::value;
+            for (Index i = 0; i < count; ++i) {
+                if constexpr (kStepsNoise) noiseRun.step(ditherWords + 4 * i);
+                const Index n = start + i;
 
-            Value x = Value::both(0.0);
-            if constexpr (Layout::kFlavour == Flavour::Paired) {
-                x = inputValues.get(i);
-            } else if (inLeft != nullptr) {
-                x = sanitizeInputs(
-                    Value(static_cast<double>(inLeft[n]), static_cast<double>(inRight[n])));
+                Value x = Value::both(0.0);
+                if constexpr (Layout::kFlavour == Flavour::Paired) {
+                    x = inputValues.get(i);
+                } else if (inLeft != nullptr) {
+                    x = sanitizeInputs(
+                        Value(static_cast<double>(inLeft[n]), static_cast<double>(inRight[n])));
+                }
+
+                // 1. Gain smoothing.
+                drive = guard(drive + (driveTarget - drive) * gainCoefficient);
+                output = guard(output + (outputTarget - output) * gainCoefficient);
+
+                // 2. Dry delay (L + 31).
+                dryValues.set(i, dry.get(dryIndex));
+                dry.set(dryIndex, x);
+                if (++dryIndex == dryLength) dryIndex = 0;
+
+                // 3. Drive.
+                const Value driven = x * Value::both(drive);
+
+                // 4. Leveller.
+                double peakLevel = Layout::maxAcross(abs(driven)).left();
+                peakLevel = peakLevel > kDetectorFloor ? peakLevel : kDetectorFloor;
+                leveller = guard(leveller + (peakLevel - leveller) * levellerCoefficient);
+                const double levellerGain = leveller <= threshold ? 1.0 : threshold / leveller;
+                gains.set(i, Value(output, levellerGain));
+                const Value levelled = driven * Value::both(levellerGain);
+
+                // 5. Half-band history, which is also the alignment delay (31).
+                history.set(kHistoryTail + i, levelled);
+
+                // 6. Detector, Oversample off: the aligned sample itself (see below).
+                if constexpr (!kOversampled) {
+                    detectorValues.set(
+                        i, detectorValue(history.get(i + kHistoryTail - kAlignmentDelay)));
+                }
             }
-
-            // 1. Gain smoothing.
-            drive = guard(drive + (driveTarget - drive) * gainCoefficient);
-            output = guard(output + (outputTarget - output) * gainCoefficient);
-
-            // 2. Dry delay (L + 31).
-            dryValues.set(i, dry.get(dryIndex));
-            dry.set(dryIndex, x);
-            if (++dryIndex == dryLength) dryIndex = 0;
-
-            // 3. Drive.
-            const Value driven = x * Value::both(drive);
-
-            // 4. Leveller.
-            double peakLevel = Layout::maxAcross(abs(driven)).left();
-            peakLevel = peakLevel > kDetectorFloor ? peakLevel : kDetectorFloor;
-            leveller = guard(leveller + (peakLevel - leveller) * levellerCoefficient);
-            const double levellerGain = leveller <= threshold ? 1.0 : threshold / leveller;
-            gains.set(i, Value(output, levellerGain));
-            const Value levelled = driven * Value::both(levellerGain);
-
-            // 5. Half-band history, which is also the alignment delay (31).
-            history.set(kHistoryTail + i, levelled);
-
-            // 6. Detector, Oversample off: the aligned sample itself (see below).
-            if (!oversample) {
-                detectorValues.set(i,
-                                   detectorValue(history.get(i + kHistoryTail - kAlignmentDelay)));
+        };
+        if (wholeRun) {
+            if (oversample) {
+                prepare(std::true_type{}, std::true_type{});
+            } else {
+                prepare(std::true_type{}, std::false_type{});
             }
+            noiseRun.finish(dither);
+        } else if (oversample) {
+            prepare(std::false_type{}, std::true_type{});
+        } else {
+            prepare(std::false_type{}, std::false_type{});
         }
-        if (wholeRun) noiseRun.finish(dither);
         if (quantize) requantizerFrames.prepareDither(ditherWords, static_cast<int>(count));
 
         // 6. Detector, Oversample on: the larger of the aligned sample (31 frames old, its
@@ -534,8 +549,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                 lookAheadIndex = (lookAheadIndex + 1) & lookAheadMask;
 
                 // 9. Stereo link.
-                const Value level =
-                    linkedShare * Layout::maxAcross(peaks) + ownShare * peaks;
+                const Value level = linkedShare * Layout::maxAcross(peaks) + ownShare * peaks;
 
                 // 10. Smoother bank. The bank envelope is reduced pairwise (max is exact, so the
                 // order does not matter) to keep the chain from the stages to the gain short.
@@ -583,9 +597,8 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                 // 13. Output gain, or the bypass.
                 const Value dryOut = dryValues.get(i);
                 const Value frameGains = gains.get(i);
-                const Value out = kUsual || powerOn
-                                      ? gain * delayed * Value::both(frameGains.left())
-                                      : dryOut;
+                const Value out =
+                    kUsual || powerOn ? gain * delayed * Value::both(frameGains.left()) : dryOut;
 
                 finishFrame(usual, n, i, dryOut, gain,
                             !kUsual && needsBankShare ? bankShare(transient, bank) : one,
@@ -609,6 +622,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
         if (quantize) requantizerFrames.endRun(static_cast<int>(count));
 
         // The chunk's last 63 samples become the history before the next one.
+#pragma GCC unroll 8
         for (Index j = 0; j < kHistoryTail; ++j) history.set(j, history.get(count + j));
     }
 
