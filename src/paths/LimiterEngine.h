@@ -349,9 +349,11 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
     std::uint32_t* const ditherWords = ditherWords_.data();
     MeterFrames meterFrames = meters.frames();
     const bool needsBankShare = meterFrames.needsBankShare();
-    // The usual block (Power on, no requantization, the meters' usual route) runs loop
-    // bodies built for it, without the per-frame tests of those settings.
-    const bool usualBlock = powerOn && !requantizer.enabled() && meterFrames.takesUsualRoute();
+    // The usual block (Power on, no requantization, the meters' usual route, an output
+    // to write) runs loop bodies built for it, without the per-frame tests of those
+    // settings.
+    const bool usualBlock = powerOn && !requantizer.enabled() && meterFrames.takesUsualRoute() &&
+                            outLeft != nullptr;
     RequantizerFrames requantizerFrames = requantizer.frames();
     NoiseGenerator dither = generator;  // a local copy keeps the three words in registers
 #if TQ_WIDE_BUILD
@@ -379,7 +381,10 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
     double drive = smoothedDrive_;
     double output = smoothedOutput_;
     double leveller = leveller_;
-    Index dryIndex = dryIndex_;
+    // The dry delay's slot for the next frame, moved along with the frames left before
+    // it wraps: a pointer step and a count per frame instead of index arithmetic.
+    auto dryAt = dry.shifted(dryIndex_);
+    Index dryLeft = dryLength - dryIndex_;
     Index lookAheadIndex = lookAheadIndex_;
     Index windowPosition = windowPosition_;
 
@@ -391,7 +396,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
         if constexpr (kUsual) {
             meterFrames.usualFrame(asPair(dryOut), asPair(gain), levellerGain, asPair(out), true);
             const Value y = min(max(out, Value::both(-1.0)), Value::both(1.0));
-            if (outLeft != nullptr) Layout::storeFrame(outLeft, outRight, n, y);
+            Layout::storeFrame(outLeft, outRight, n, y);
             return;
         }
         meterFrames.frame(asPair(dryOut), asPair(gain), asPair(share), levellerGain, asPair(out),
@@ -461,9 +466,13 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                 output = guard(output + (outputTarget - output) * gainCoefficient);
 
                 // 2. Dry delay (L + 31).
-                dryValues.set(i, dry.get(dryIndex));
-                dry.set(dryIndex, x);
-                if (++dryIndex == dryLength) dryIndex = 0;
+                dryValues.set(i, dryAt.get(0));
+                dryAt.set(0, x);
+                dryAt = dryAt.shifted(1);
+                if (--dryLeft == 0) [[unlikely]] {
+                    dryAt = dry;
+                    dryLeft = dryLength;
+                }
 
                 // 3. Drive.
                 const Value driven = x * Value::both(drive);
@@ -657,7 +666,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
     smoothedDrive_ = drive;
     smoothedOutput_ = output;
     leveller_ = leveller;
-    dryIndex_ = static_cast<int>(dryIndex);
+    dryIndex_ = static_cast<int>(dryLength - dryLeft);
     lookAheadIndex_ = static_cast<int>(lookAheadIndex);
     windowPosition_ = static_cast<int>(windowPosition);
 }
