@@ -24,17 +24,24 @@ class QuadSmootherBank {
     static constexpr int kStages = 8;
     static constexpr int kRegisters = kStages / 2;
 
-    // The stages from (left, right) pairs 0 .. 7.
-    void load(const double* stage1, const double* stage2) {
-        std::memcpy(stage1_, stage1, sizeof stage1_);
-        std::memcpy(stage2_, stage2, sizeof stage2_);
+    // The stages from (left, right) pairs 0 .. 7. Every register is named by a constant
+    // index here and below, never through a loop variable or a pointer: so the compiler
+    // can keep the whole bank in registers across the frame loop instead of storing the
+    // stages to memory after every frame.
+    [[gnu::always_inline]] void load(const double* stage1, const double* stage2) {
+        forEachRegister([&]<int j>() {
+            std::memcpy(&stage1_[j], stage1 + 4 * j, sizeof(Quad));
+            std::memcpy(&stage2_[j], stage2 + 4 * j, sizeof(Quad));
+        });
     }
-    void store(double* stage1, double* stage2) const {
-        std::memcpy(stage1, stage1_, sizeof stage1_);
-        std::memcpy(stage2, stage2_, sizeof stage2_);
+    [[gnu::always_inline]] void store(double* stage1, double* stage2) const {
+        forEachRegister([&]<int j>() {
+            std::memcpy(stage1 + 4 * j, &stage1_[j], sizeof(Quad));
+            std::memcpy(stage2 + 4 * j, &stage2_[j], sizeof(Quad));
+        });
     }
-    void copyStage1ToStage2() {
-        for (int j = 0; j < kRegisters; ++j) stage2_[j] = stage1_[j];
+    [[gnu::always_inline]] void copyStage1ToStage2() {
+        forEachRegister([&]<int j>() { stage2_[j] = stage1_[j]; });
     }
 
     // The block's coefficients, each read once (relaxed) and spread at once into the
@@ -44,16 +51,15 @@ class QuadSmootherBank {
         const std::array<std::atomic<double>, kStages>& attack,
         const std::array<std::atomic<double>, kStages>& release) {
         constexpr auto relaxed = std::memory_order_relaxed;
-#pragma GCC unroll 4
-        for (int j = 0; j < kRegisters; ++j) {
-            const auto first = static_cast<std::size_t>(2 * j);
+        forEachRegister([&]<int j>() {
+            constexpr auto first = static_cast<std::size_t>(2 * j);
             const double a0 = attack[first].load(relaxed);
             const double a1 = attack[first + 1].load(relaxed);
             const double r0 = release[first].load(relaxed);
             const double r1 = release[first + 1].load(relaxed);
             attack_[j] = Quad{a0, a0, a1, a1};
             release_[j] = Quad{r0, r0, r1, r1};
-        }
+        });
     }
 
     // One frame: every stage towards `level`; the second stages follow the first ones
@@ -62,21 +68,20 @@ class QuadSmootherBank {
     [[gnu::always_inline]] void step(DoublePair level) {
         const Half levelHalf = level.v;
         const Quad level4 = __builtin_shufflevector(levelHalf, levelHalf, 0, 1, 0, 1);
-#pragma GCC unroll 4
-        for (int j = 0; j < kRegisters; ++j) {
+        forEachRegister([&]<int j>() {
             const Quad rate1 = level4 >= stage1_[j] ? attack_[j] : release_[j];
             stage1_[j] = stage1_[j] + rate1 * (level4 - stage1_[j]);
             if constexpr (kSecondOrder) {
                 const Quad rate2 = stage1_[j] > stage2_[j] ? attack_[j] : release_[j];
                 stage2_[j] = stage2_[j] + rate2 * (stage1_[j] - stage2_[j]);
             }
-        }
+        });
     }
 
     // max(1, E) over the eight first or second stages.
     template <bool kSecondOrder>
     [[gnu::always_inline]] DoublePair envelope() const {
-        const Quad* s = kSecondOrder ? stage2_ : stage1_;
+        const Quad(&s)[kRegisters] = kSecondOrder ? stage2_ : stage1_;
         // Written out: a function taking these vectors by value would change its ABI
         // with the build's instruction set.
         const Quad m01 = s[0] > s[1] ? s[0] : s[1];
@@ -88,6 +93,15 @@ class QuadSmootherBank {
     }
 
   private:
+    // body.template operator()<j>() for j = 0 .. 3, each with its constant.
+    template <typename Body>
+    [[gnu::always_inline]] static void forEachRegister(Body&& body) {
+        body.template operator()<0>();
+        body.template operator()<1>();
+        body.template operator()<2>();
+        body.template operator()<3>();
+    }
+
     using Quad = double __attribute__((vector_size(32)));
     using Half = double __attribute__((vector_size(16)));
     Quad stage1_[kRegisters];
