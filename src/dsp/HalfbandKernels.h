@@ -17,16 +17,26 @@ namespace tq {
 using PairedHalfbandKernel = void (*)(const double* history, const double* coefficients, int frames,
                                       double* mids);
 
-// The kernel for this processor: AVX where the processor and the system support it,
+// The same filter for the output meters, which need only the largest magnitude of a run's
+// mid values: `peak` (2 doubles, 16-byte aligned) receives it per lane, and the run's last
+// 63 pairs then move to the front of `history`, as the history before the next run.
+using PairedHalfbandPeakKernel = void (*)(double* history, const double* coefficients, int frames,
+                                          double* peak);
+
+// The kernels for this processor: AVX where the processor and the system support it,
 // else SSE2 (or plain code off x86).
 PairedHalfbandKernel pairedHalfbandKernel();
+PairedHalfbandPeakKernel pairedHalfbandPeakKernel();
 
 // The kernels by name, so tests can compare them.
 void pairedHalfbandMidsBaseline(const double* history, const double* coefficients, int frames,
                                 double* mids);
+void pairedHalfbandPeakBaseline(double* history, const double* coefficients, int frames,
+                                double* peak);
 bool pairedHalfbandAvxAvailable();
 // Only where pairedHalfbandAvxAvailable().
 void pairedHalfbandMidsAvx(const double* history, const double* coefficients, int frames,
                            double* mids);
+void pairedHalfbandPeakAvx(double* history, const double* coefficients, int frames, double* peak);
 
 }  // namespace tq

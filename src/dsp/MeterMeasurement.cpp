@@ -44,8 +44,7 @@ void MeterMeasurement::beginBlock(const EngineParameters& parameters, const Rate
 }
 
 MeterFrames MeterMeasurement::frames() {
-    MeterFrames block(outputHistory_.data(), halfbandCoefficients_.data(), mids_.data(),
-                      halfbandKernel_);
+    MeterFrames block(outputHistory_.data(), halfbandCoefficients_.data(), halfbandKernel_);
     block.inputScale_ = DoublePair::both(inputScale_);
     block.meanSquareCoefficient_ = DoublePair::both(meanSquareCoefficient_);
     block.showBank_ = (attShow_ & kShowBank) != 0;
@@ -60,23 +59,18 @@ MeterFrames MeterMeasurement::frames() {
     return block;
 }
 
-DoublePair MeterFrames::finishRun(double* history, const double* coefficients, double* mids,
-                                  PairedHalfbandKernel kernel, int count) {
-    kernel(history, coefficients, count, mids);
-    DoublePair peak = DoublePair::both(0.0);
-    for (int i = 0; i < count; ++i) peak = max(peak, abs(DoublePair::load(mids + 2 * i)));
-    for (int j = 0; j < kHistoryTail; ++j) {
-        DoublePair::load(history + 2 * (count + j)).store(history + 2 * j);
-    }
-    return peak;
+DoublePair MeterFrames::finishRun(double* history, const double* coefficients,
+                                  PairedHalfbandPeakKernel kernel, int count) {
+    alignas(16) double peak[2];
+    kernel(history, coefficients, count, peak);
+    return DoublePair::load(peak);
 }
 
 void MeterMeasurement::endBlock(const MeterFrames& block) {
     DoublePair outPeak = block.outPeak_;
     if (block.runLength_ > 0) {
-        outPeak =
-            max(outPeak, MeterFrames::finishRun(block.history_, block.coefficients_, block.mids_,
-                                                block.kernel_, block.runLength_));
+        outPeak = max(outPeak, MeterFrames::finishRun(block.history_, block.coefficients_,
+                                                      block.kernel_, block.runLength_));
     }
     honourResetRequest();
     inPeak_[0] = std::max(inPeak_[0], static_cast<float>(block.inPeak_.left()));

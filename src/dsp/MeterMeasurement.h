@@ -70,8 +70,8 @@ class MeterFrames {
         inPeak_ = max(inPeak_, abs(in));
         inMs_ = smoothSquare(inMs_, in);
     }
-    [[gnu::always_inline]] void outputFrame(DoublePair gain, DoublePair bankShare,
-                                            double leveller, DoublePair out, bool powerOn) {
+    [[gnu::always_inline]] void outputFrame(DoublePair gain, DoublePair bankShare, double leveller,
+                                            DoublePair out, bool powerOn) {
         if (powerOn) {
             // Factors not shown are 1; multiplying by 1 is exact, so skipping them is too.
             // The bank's share and the rest of the gain together are the limiter gain
@@ -95,7 +95,7 @@ class MeterFrames {
             outPeak_ = max(outPeak_, abs(centre));
             outMs_ = smoothSquare(outMs_, centre);
             if (++runLength_ == kRun) [[unlikely]] {
-                outPeak_ = max(outPeak_, finishRun(history_, coefficients_, mids_, kernel_, kRun));
+                outPeak_ = max(outPeak_, finishRun(history_, coefficients_, kernel_, kRun));
                 runLength_ = 0;
             }
         } else {
@@ -132,17 +132,15 @@ class MeterFrames {
   private:
     friend class MeterMeasurement;
 
-    MeterFrames(double* history, const double* coefficients, double* mids,
-                PairedHalfbandKernel kernel)
-        : history_(history), coefficients_(coefficients), mids_(mids), kernel_(kernel) {}
+    MeterFrames(double* history, const double* coefficients, PairedHalfbandPeakKernel kernel)
+        : history_(history), coefficients_(coefficients), kernel_(kernel) {}
 
     // The largest mid-value magnitude of the run's `count` frames; then the run's last 63
     // outputs move to the front, as the history before the next run. Out of line: it runs
     // once per 64 frames, and its arguments are all it touches, so the caller's block
     // values stay in registers.
     [[gnu::noinline]] static DoublePair finishRun(double* history, const double* coefficients,
-                                                  double* mids, PairedHalfbandKernel kernel,
-                                                  int count);
+                                                  PairedHalfbandPeakKernel kernel, int count);
 
     // The denormal guard of a fading mean square runs once per block, in endBlock: one
     // block cannot take it from the guard's floor down into the denormal range, and per
@@ -167,8 +165,7 @@ class MeterFrames {
     DoublePair outMs_;
     double* history_;
     const double* coefficients_;
-    double* mids_;
-    PairedHalfbandKernel kernel_;
+    PairedHalfbandPeakKernel kernel_;
     int runLength_ = 0;
 };
 
@@ -306,9 +303,8 @@ class MeterMeasurement {
     // Output history, both channels in (left, right) pairs: half the work of two scalar
     // filters, same results.
     alignas(16) std::array<double, 2 * MeterFrames::kHistoryLength> outputHistory_{};
-    alignas(16) std::array<double, 2 * MeterFrames::kRun> mids_{};
     alignas(16) std::array<double, 2 * HalfbandCoefficients::kCount> halfbandCoefficients_{};
-    PairedHalfbandKernel halfbandKernel_ = pairedHalfbandKernel();
+    PairedHalfbandPeakKernel halfbandKernel_ = pairedHalfbandPeakKernel();
 
     // What fetch() sees.
     std::array<std::atomic<float>, 2> publishedInPeak_{};

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <utility>
@@ -126,6 +127,16 @@ TEST(HalfbandInterpolator, ResetAndClearForgetTheHistory) {
     EXPECT_EQ(e.centreLeft, 0.0);
 }
 
+// The coefficients as the paired kernels take them, each twice.
+AlignedBuffer pairedCoefficients() {
+    AlignedBuffer coefficients(2 * HalfbandCoefficients::kCount);
+    for (int k = 0; k < HalfbandCoefficients::kCount; ++k) {
+        coefficients.data()[2 * k] = HalfbandCoefficients::table()[k];
+        coefficients.data()[2 * k + 1] = HalfbandCoefficients::table()[k];
+    }
+    return coefficients;
+}
+
 // Every kernel, for every run length (the wide kernels' remainders included), gives
 // exactly the scalar filter's mid value for each frame of a straight history.
 TEST(PairedHalfbandKernels, EveryKernelMatchesTheScalarFilterBitForBit) {
@@ -149,11 +160,7 @@ TEST(PairedHalfbandKernels, EveryKernelMatchesTheScalarFilterBitForBit) {
         scalar.push(left[i], right[i]);
         if (i >= kTail) expected.push_back(scalar.estimate());
     }
-    AlignedBuffer coefficients(2 * HalfbandCoefficients::kCount);
-    for (int k = 0; k < HalfbandCoefficients::kCount; ++k) {
-        coefficients.data()[2 * k] = HalfbandCoefficients::table()[k];
-        coefficients.data()[2 * k + 1] = HalfbandCoefficients::table()[k];
-    }
+    const AlignedBuffer coefficients = pairedCoefficients();
 
     std::vector<std::pair<const char*, PairedHalfbandKernel>> kernels{
         {"baseline", &pairedHalfbandMidsBaseline}, {"selected", pairedHalfbandKernel()}};
@@ -168,6 +175,49 @@ TEST(PairedHalfbandKernels, EveryKernelMatchesTheScalarFilterBitForBit) {
                 ASSERT_EQ(mids.data()[2 * f + 1], expected[f].midRight) << name << frames;
             }
             ASSERT_EQ(mids.data()[2 * frames], 12345.0) << name << frames;
+        }
+    }
+}
+
+// The meters' kernels: for every run length, the largest mid magnitude per lane of the
+// scalar filter's estimates, and the run's last 63 pairs moved to the front.
+TEST(PairedHalfbandKernels, EveryPeakKernelKeepsTheLargestMidAndMovesTheTail) {
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> value(-2.0, 2.0);
+    constexpr int kMaxFrames = 70;
+    constexpr int kTail = 63;
+    std::vector<double> samples(2 * (kTail + kMaxFrames));
+    for (double& s : samples) s = value(random);
+    for (std::size_t i = 1; i < samples.size(); i += 2) samples[i] *= 0.3;
+    const AlignedBuffer coefficients = pairedCoefficients();
+
+    std::vector<std::pair<const char*, PairedHalfbandPeakKernel>> kernels{
+        {"baseline", &pairedHalfbandPeakBaseline}, {"selected", pairedHalfbandPeakKernel()}};
+    if (pairedHalfbandAvxAvailable()) kernels.emplace_back("avx", &pairedHalfbandPeakAvx);
+    for (const auto& [name, kernel] : kernels) {
+        for (int frames = 1; frames <= kMaxFrames; ++frames) {
+            HalfbandInterpolator scalar;
+            double peakLeft = 0.0;
+            double peakRight = 0.0;
+            for (int i = 0; i < kTail + frames; ++i) {
+                scalar.push(samples[static_cast<std::size_t>(2 * i)],
+                            samples[static_cast<std::size_t>(2 * i + 1)]);
+                if (i < kTail) continue;
+                const HalfbandEstimate e = scalar.estimate();
+                peakLeft = std::max(peakLeft, std::fabs(e.midLeft));
+                peakRight = std::max(peakRight, std::fabs(e.midRight));
+            }
+            AlignedBuffer history(samples.size());
+            std::copy(samples.begin(), samples.end(), history.data());
+            AlignedBuffer peak(2);
+            kernel(history.data(), coefficients.data(), frames, peak.data());
+            ASSERT_EQ(peak[0], peakLeft) << name << frames;
+            ASSERT_EQ(peak[1], peakRight) << name << frames;
+            for (int j = 0; j < 2 * kTail; ++j) {
+                ASSERT_EQ(history[static_cast<std::size_t>(j)],
+                          samples[static_cast<std::size_t>(2 * frames + j)])
+                    << name << frames << " " << j;
+            }
         }
     }
 }
