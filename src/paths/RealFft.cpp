@@ -739,6 +739,272 @@ void prepareWideKernel16(const double* spectrum, double* prepared) {
     _mm256_storeu_pd(tail + 12, TQ_HIGHS(x1214, x1315));
 }
 
+// The paired M = 32 overlap-add (N = 16: the default shape at 88.2 and 96 kHz, "med" at
+// 44.1 and 48 kHz). Complex values mostly travel two at a time as a WideComplex: real
+// parts [z_a | z_b] in one register, imaginary parts in another, so the passes and the
+// product run on two values per instruction without shuffles. Same rules as above.
+struct WideComplex {
+    Wide re;
+    Wide im;
+};
+
+#define TQ_WIDE_INLINE [[gnu::always_inline, gnu::target("avx2")]] inline
+
+// Both lanes of element a low, of element b high.
+TQ_WIDE_INLINE Wide wideOf(double a, double b) { return _mm256_set_pd(b, b, a, a); }
+
+TQ_WIDE_INLINE WideComplex operator+(WideComplex a, WideComplex b) {
+    return {_mm256_add_pd(a.re, b.re), _mm256_add_pd(a.im, b.im)};
+}
+
+TQ_WIDE_INLINE WideComplex operator-(WideComplex a, WideComplex b) {
+    return {_mm256_sub_pd(a.re, b.re), _mm256_sub_pd(a.im, b.im)};
+}
+
+// [z_a | z_b], [z_c | z_d] -> [z_a | z_c] and [z_b | z_d].
+TQ_WIDE_INLINE WideComplex lowsOf(WideComplex x, WideComplex y) {
+    return {TQ_LOWS(x.re, y.re), TQ_LOWS(x.im, y.im)};
+}
+
+TQ_WIDE_INLINE WideComplex highsOf(WideComplex x, WideComplex y) {
+    return {TQ_HIGHS(x.re, y.re), TQ_HIGHS(x.im, y.im)};
+}
+
+// The low value from `unrotated`, the high one from `rotated`.
+TQ_WIDE_INLINE WideComplex lowFrom(WideComplex rotated, WideComplex unrotated) {
+    return {_mm256_blend_pd(rotated.re, unrotated.re, 0x3),
+            _mm256_blend_pd(rotated.im, unrotated.im, 0x3)};
+}
+
+// z (c + i s) and z (c - i s), as rotate and rotateBack.
+TQ_WIDE_INLINE WideComplex rotateWide(WideComplex z, Wide c, Wide s) {
+    return {_mm256_sub_pd(_mm256_mul_pd(z.re, c), _mm256_mul_pd(z.im, s)),
+            _mm256_add_pd(_mm256_mul_pd(z.re, s), _mm256_mul_pd(z.im, c))};
+}
+
+TQ_WIDE_INLINE WideComplex rotateBackWide(WideComplex z, Wide c, Wide s) {
+    return {_mm256_add_pd(_mm256_mul_pd(z.re, c), _mm256_mul_pd(z.im, s)),
+            _mm256_sub_pd(_mm256_mul_pd(z.im, c), _mm256_mul_pd(z.re, s))};
+}
+
+// [x_a | x_b] -> [x_a + x_b | x_a - x_b], each part.
+TQ_WIDE_INLINE Wide sumAndDifference(Wide x, Wide negateHigh) {
+    return _mm256_add_pd(_mm256_permute2f128_pd(x, x, 0x00),
+                         _mm256_xor_pd(_mm256_permute2f128_pd(x, x, 0x11), negateHigh));
+}
+
+// Forward complex 4 on (z0, z1), (z2, z3); the same pairs out.
+TQ_WIDE_INLINE void forwardComplex4Wide(WideComplex& z01, WideComplex& z23, Wide negateLow,
+                                        Wide negateHigh) {
+    const WideComplex uv = z01 - z23;  // (u, v)
+    const WideComplex s = z01 + z23;   // (z0 + z2, z1 + z3)
+    // (u + i v, u - i v): real parts [u.re | u.re] + [-v.im | v.im], imaginary parts
+    // [u.im | u.im] + [v.re | -v.re].
+    z23 = {_mm256_add_pd(_mm256_permute2f128_pd(uv.re, uv.re, 0x00),
+                         _mm256_xor_pd(_mm256_permute2f128_pd(uv.im, uv.im, 0x11), negateLow)),
+           _mm256_add_pd(_mm256_permute2f128_pd(uv.im, uv.im, 0x00),
+                         _mm256_xor_pd(_mm256_permute2f128_pd(uv.re, uv.re, 0x11), negateHigh))};
+    z01 = {sumAndDifference(s.re, negateHigh), sumAndDifference(s.im, negateHigh)};
+}
+
+// Its transpose.
+TQ_WIDE_INLINE void inverseComplex4Wide(WideComplex& z01, WideComplex& z23, Wide negateHigh) {
+    const WideComplex ab = {sumAndDifference(z01.re, negateHigh),
+                            sumAndDifference(z01.im, negateHigh)};
+    // u = p + q, v = (p.im - q.im, q.re - p.re) with (p, q) = (z2, z3).
+    const WideComplex uv = {
+        _mm256_add_pd(TQ_LOWS(z23.re, z23.im), _mm256_xor_pd(TQ_HIGHS(z23.re, z23.im), negateHigh)),
+        _mm256_add_pd(_mm256_blend_pd(z23.im, z23.re, 0xC),
+                      _mm256_xor_pd(TQ_HIGH_LOW(z23.im, z23.re), negateHigh))};
+    z01 = ab + uv;
+    z23 = ab - uv;
+}
+
+// One pair of complex bins of the product, kernel as [hr_a | hr_b], [hi_a | hi_b].
+TQ_WIDE_INLINE WideComplex productWide(WideComplex x, const double* kernel) {
+    const Wide hr = _mm256_loadu_pd(kernel);
+    const Wide hi = _mm256_loadu_pd(kernel + 4);
+    return {_mm256_sub_pd(_mm256_mul_pd(x.re, hr), _mm256_mul_pd(x.im, hi)),
+            _mm256_add_pd(_mm256_mul_pd(x.re, hi), _mm256_mul_pd(x.im, hr))};
+}
+
+// Kernel layout of the 32-point product: bin 0 as it is; bins 1 .. 3 as [hr | hr],
+// [-hi | hi] (they travel as [re | im]); then the pairs of bins that travel together.
+constexpr int kWide32Pairs[6][2] = {{4, 5}, {6, 7}, {8, 9}, {10, 11}, {12, 14}, {13, 15}};
+static_assert(28 + 8 * 6 <= kMaxWideKernelDoubles);
+
+void prepareWideKernel32(const double* spectrum, double* prepared) {
+    prepareWideKernel16(spectrum, prepared);  // bin 0 and the [re | im] bins 1 .. 3
+    for (int t = 0; t < 6; ++t) {
+        const double* a = spectrum + 4 * kWide32Pairs[t][0];
+        const double* b = spectrum + 4 * kWide32Pairs[t][1];
+        double* p = prepared + 28 + 8 * t;
+        const double values[8] = {a[0], a[1], b[0], b[1], a[2], a[3], b[2], b[3]};
+        for (int i = 0; i < 8; ++i) p[i] = values[i];
+    }
+}
+
+[[gnu::target("avx2")]] void overlapAddPaired32Wide(const double* __restrict input,
+                                                    const double* __restrict kernel,
+                                                    double* __restrict tail,
+                                                    double* __restrict output, double*) {
+    const Wide zero = _mm256_setzero_pd();
+    const Wide half = _mm256_set1_pd(kFftSqrtHalf);
+    const Wide negateLow = _mm256_set_pd(0.0, 0.0, -0.0, -0.0);
+    const Wide negateHigh = _mm256_set_pd(-0.0, -0.0, 0.0, 0.0);
+    const double* t32 = kFftTwiddles<32, 1>.values;  // cos, sin of 2 pi k / 32, k = 1 .. 7
+    // Rotations of the 32-point split for k, k + 1 (k = 0: the low lane is not rotated).
+    Wide cos32[4], sin32[4];
+    cos32[0] = wideOf(1.0, t32[0]);
+    sin32[0] = wideOf(0.0, t32[1]);
+    for (int p = 1; p < 4; ++p) {
+        cos32[p] = wideOf(t32[2 * (2 * p - 1)], t32[2 * (2 * p)]);
+        sin32[p] = wideOf(t32[2 * (2 * p - 1) + 1], t32[2 * (2 * p) + 1]);
+    }
+    // Of the 16-point split for k = 0, 1 and k = 2, 3.
+    const Wide cos16a = wideOf(1.0, kFftCosPi8);
+    const Wide sin16a = wideOf(0.0, kFftSinPi8);
+    const Wide cos16b = wideOf(kFftSqrtHalf, kFftSinPi8);
+    const Wide sin16b = wideOf(kFftSqrtHalf, kFftCosPi8);
+
+    Wide in[8];  // [in_2j | in_2j+1]
+    for (int j = 0; j < 8; ++j) in[j] = _mm256_loadu_pd(input + 4 * j);
+
+    // Real split of 32 on the zero-padded block: sums a_k = in_k + 0, a'_k = in_k+8 + 0;
+    // differences (in_k, in_k+8) rotated by 2 pi k / 32 into z_k, two k at a time.
+    Wide a[8];  // a[0 .. 3] = [a_2j | a_2j+1], a[4 .. 7] = [a'_2j | a'_2j+1]
+    for (int j = 0; j < 8; ++j) a[j] = _mm256_add_pd(in[j], zero);
+    WideComplex z[4];  // (z_2p, z_2p+1)
+    for (int p = 0; p < 4; ++p) z[p] = rotateWide({in[p], in[p + 4]}, cos32[p], sin32[p]);
+    z[0] = lowFrom(z[0], {in[0], in[4]});
+
+    // Real 16 on the sums: its split (sums to b, differences rotated into w), ...
+    const Wide b02 = _mm256_add_pd(a[0], a[4]);  // [b0 | b2] (b = the 8-point input)
+    const Wide b13 = _mm256_add_pd(a[2], a[6]);
+    const Wide b46 = _mm256_add_pd(a[1], a[5]);
+    const Wide b57 = _mm256_add_pd(a[3], a[7]);
+    const WideComplex d01 = {_mm256_sub_pd(a[0], a[4]), _mm256_sub_pd(a[2], a[6])};
+    const WideComplex d23 = {_mm256_sub_pd(a[1], a[5]), _mm256_sub_pd(a[3], a[7])};
+    WideComplex w01 = lowFrom(rotateWide(d01, cos16a, sin16a), d01);
+    WideComplex w23 = rotateWide(d23, cos16b, sin16b);
+
+    // ... real 8 on b (as in the 16-point block), ...
+    const Wide lo = _mm256_add_pd(b02, b13);
+    const Wide mr = _mm256_add_pd(b46, b57);
+    const Wide diffT = _mm256_sub_pd(b02, b13);
+    const Wide diff32 = _mm256_sub_pd(b46, b57);
+    const Wide sums = _mm256_add_pd(lo, mr);
+    const Wide x1 = _mm256_sub_pd(lo, mr);
+    const Wide sumsSwapped = TQ_SWAP(sums);
+    const Wide x0 = TQ_LOWS(_mm256_add_pd(sums, sumsSwapped), _mm256_sub_pd(sums, sumsSwapped));
+    const Wide tt = _mm256_permute2f128_pd(diffT, diffT, 0x11);
+    const Wide diff2 = _mm256_xor_pd(_mm256_permute2f128_pd(diff32, diff32, 0x11), negateLow);
+    const Wide uv = _mm256_mul_pd(_mm256_add_pd(tt, diff2), half);
+    const Wide diff3 = TQ_LOWS(diffT, diff32);
+    const Wide x2 = _mm256_add_pd(diff3, uv);
+    const Wide x3 = _mm256_sub_pd(diff3, uv);
+
+    // ... and complex 4 on w.
+    forwardComplex4Wide(w01, w23, negateLow, negateHigh);
+
+    // Complex 8 on z: the pass for k = 0 (unrotated) and k = 1 (eighth turn) side by side,
+    // complex 4 on z0 .. z3, complex 2 on (z4, z5) and (z6, z7).
+    {
+        const WideComplex u = z[0] - z[2];
+        const WideComplex v = z[1] - z[3];
+        z[0] = z[0] + z[2];
+        z[1] = z[1] + z[3];
+        const WideComplex plus = {_mm256_sub_pd(u.re, v.im), _mm256_add_pd(u.im, v.re)};
+        const WideComplex minus = {_mm256_add_pd(u.re, v.im), _mm256_sub_pd(u.im, v.re)};
+        z[2] = lowFrom({_mm256_mul_pd(_mm256_sub_pd(plus.re, plus.im), half),
+                        _mm256_mul_pd(_mm256_add_pd(plus.re, plus.im), half)},
+                       plus);
+        z[3] = lowFrom({_mm256_mul_pd(_mm256_add_pd(minus.re, minus.im), half),
+                        _mm256_mul_pd(_mm256_sub_pd(minus.im, minus.re), half)},
+                       minus);
+    }
+    forwardComplex4Wide(z[0], z[1], negateLow, negateHigh);
+    const WideComplex z46 = lowsOf(z[2], z[3]);
+    const WideComplex z57 = highsOf(z[2], z[3]);
+    z[2] = z46 + z57;  // (z4, z6)
+    z[3] = z46 - z57;  // (z5, z7)
+
+    // Spectral product.
+    const Wide y0 = _mm256_mul_pd(x0, _mm256_loadu_pd(kernel));
+    const Wide y1 = complexProduct(x1, kernel, 1);
+    const Wide y2 = complexProduct(x2, kernel, 2);
+    const Wide y3 = complexProduct(x3, kernel, 3);
+    w01 = productWide(w01, kernel + 28);
+    w23 = productWide(w23, kernel + 36);
+    for (int p = 0; p < 4; ++p) z[p] = productWide(z[p], kernel + 44 + 8 * p);
+
+    // Inverse complex 8 on z: complex 4 on z0 .. z3, complex 2 on (z4, z5) and (z6, z7),
+    // then the transposed pass for k = 0 and 1.
+    inverseComplex4Wide(z[0], z[1], negateHigh);
+    const WideComplex h46 = z[2] + z[3];  // (z4, z6)
+    const WideComplex h57 = z[2] - z[3];  // (z5, z7)
+    {
+        const WideComplex z45 = lowsOf(h46, h57);
+        const WideComplex z67 = highsOf(h46, h57);
+        const WideComplex p = lowFrom({_mm256_mul_pd(_mm256_add_pd(z45.re, z45.im), half),
+                                       _mm256_mul_pd(_mm256_sub_pd(z45.im, z45.re), half)},
+                                      z45);
+        const WideComplex q = lowFrom({_mm256_mul_pd(_mm256_sub_pd(z67.re, z67.im), half),
+                                       _mm256_mul_pd(_mm256_add_pd(z67.re, z67.im), half)},
+                                      z67);
+        const WideComplex u = p + q;
+        const WideComplex v = {_mm256_sub_pd(p.im, q.im), _mm256_sub_pd(q.re, p.re)};
+        const WideComplex a01 = z[0];
+        const WideComplex b23 = z[1];
+        z[0] = a01 + u;  // (z0, z1)
+        z[2] = a01 - u;  // (z4, z5)
+        z[1] = b23 + v;  // (z2, z3)
+        z[3] = b23 - v;  // (z6, z7)
+    }
+
+    // Inverse real 16: complex 4 on w, real 8 (as in the 16-point block), inverse split.
+    inverseComplex4Wide(w01, w23, negateHigh);
+    const Wide em = _mm256_add_pd(y2, y3);
+    const Wide diff2r = _mm256_sub_pd(y2, y3);
+    const Wide y0Swapped = TQ_SWAP(y0);
+    const Wide fDiff = TQ_LOWS(_mm256_add_pd(y0, y0Swapped), _mm256_sub_pd(y0, y0Swapped));
+    const Wide plusG = _mm256_add_pd(fDiff, y1);
+    const Wide minusG = _mm256_sub_pd(fDiff, y1);
+    const Wide trr =
+        _mm256_mul_pd(_mm256_add_pd(diff2r, _mm256_xor_pd(TQ_SWAP(diff2r), negateHigh)), half);
+    const Wide et = TQ_LOWS(em, trr);    // [e | t]
+    const Wide mrr = TQ_HIGHS(em, trr);  // [m | rr]
+    const Wide c02 = _mm256_add_pd(plusG, et);   // [c0 | c2] (c = the 8-point output)
+    const Wide c13 = _mm256_sub_pd(plusG, et);
+    const Wide c46 = _mm256_add_pd(minusG, mrr);
+    const Wide c57 = _mm256_sub_pd(minusG, mrr);
+    const WideComplex e01 = lowFrom(rotateBackWide(w01, cos16a, sin16a), w01);
+    const WideComplex e23 = rotateBackWide(w23, cos16b, sin16b);
+    // The 16-point sequence, as the 32-point split reads it: [f_2k | f_2k+2], [f_2k+1 | f_2k+3].
+    const Wide f0[4] = {_mm256_add_pd(c02, e01.re), _mm256_add_pd(c46, e23.re),
+                        _mm256_add_pd(c13, e01.im), _mm256_add_pd(c57, e23.im)};
+    const Wide f1[4] = {_mm256_sub_pd(c02, e01.re), _mm256_sub_pd(c46, e23.re),
+                        _mm256_sub_pd(c13, e01.im), _mm256_sub_pd(c57, e23.im)};
+
+    // Inverse split of 32 and the overlap-add, two k at a time.
+    for (int p = 0; p < 4; ++p) {
+        WideComplex d = rotateBackWide(z[p], cos32[p], sin32[p]);
+        if (p == 0) d = lowFrom(d, z[0]);
+        const Wide first = _mm256_add_pd(f0[p], d.re);    // x_k, x_k+1
+        const Wide second = _mm256_add_pd(f1[p], d.im);   // x_k+8, x_k+9
+        const Wide third = _mm256_sub_pd(f0[p], d.re);    // x_k+16, x_k+17
+        const Wide fourth = _mm256_sub_pd(f1[p], d.im);   // x_k+24, x_k+25
+        double* out = output + 4 * p;
+        double* carried = tail + 4 * p;
+        _mm256_storeu_pd(out, _mm256_add_pd(first, _mm256_loadu_pd(carried)));
+        _mm256_storeu_pd(out + 16, _mm256_add_pd(second, _mm256_loadu_pd(carried + 16)));
+        _mm256_storeu_pd(carried, third);
+        _mm256_storeu_pd(carried + 16, fourth);
+    }
+}
+
+#undef TQ_WIDE_INLINE
+
 #undef TQ_LOWS
 #undef TQ_HIGHS
 #undef TQ_SWAP
@@ -769,6 +1035,10 @@ constexpr RealFftSize makeSize() {
         if constexpr (M == 16 && Lanes::kDoublesPerElement == 2) {
             entry.overlapAddWide = &overlapAddPaired16Wide;
             entry.prepareWideKernel = &prepareWideKernel16;
+        }
+        if constexpr (M == 32 && Lanes::kDoublesPerElement == 2) {
+            entry.overlapAddWide = &overlapAddPaired32Wide;
+            entry.prepareWideKernel = &prepareWideKernel32;
         }
 #endif
     }

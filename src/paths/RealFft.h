@@ -51,7 +51,7 @@ struct RealFftSize {
     void (*prepareWideKernel)(const double* kernelSpectrum, double* prepared);
 };
 
-inline constexpr int kMaxWideKernelDoubles = 64;
+inline constexpr int kMaxWideKernelDoubles = 128;
 
 // Table lookup by kernel length N (M = 2N): N in {4, 8, 16, 32, 64, 128, 256}; null for any
 // other N. Forward, scale, inverse is the identity; inverse(multiply(forward(x),
