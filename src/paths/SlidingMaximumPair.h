@@ -63,7 +63,10 @@ class SlidingMaximumPair {
         Value replace(Index position, Value value) {
             if (position == 0) [[unlikely]] {
                 // The ring holds the block just completed: its suffix maxima, from the end.
+                // (The length is a power of two, 8 or more where the engine uses it, so
+                // the unrolled loop has no remainder there.)
                 Value running = Value::both(0.0);
+#pragma GCC unroll 8
                 for (Index j = length_ - 1; j >= 0; --j) {
                     running = max(running, ring_.get(j));
                     suffix_.set(j, running);
