@@ -55,8 +55,8 @@ class RequantizerFrames {
     // words u1, u2, u3, u4 are words[16 (i mod 16) + 4 j + i / 16] for j = 0 .. 3 (the
     // order in which a NoiseRun's rows leave them); `words` holds 16 min(count, 16) words,
     // the unused ones set to anything. A group of 16 words holds the four words of frames
-    // b, b + 16, b + 32 and b + 48, one row of four per word; frame i's (left, right)
-    // dither goes to pair 4 (i mod 16) + i / 16.
+    // b, b + 16, b + 32 and b + 48, one row of four per word; each frame's (left, right)
+    // dither goes to its own pair, in frame order.
     [[gnu::always_inline]] void prepareDither(const std::uint32_t* words, int count) {
         const int groups = count < 16 ? count : 16;
         for (int b = 0; b < groups; ++b) {
@@ -69,8 +69,14 @@ class RequantizerFrames {
             const RequantizerQuad right = 0.5 * (u3 + u4);
             const RequantizerQuad low = __builtin_shufflevector(left, right, 0, 4, 1, 5);
             const RequantizerQuad high = __builtin_shufflevector(left, right, 2, 6, 3, 7);
-            __builtin_memcpy(dither_ + 8 * b, &low, sizeof low);
-            __builtin_memcpy(dither_ + 8 * b + 4, &high, sizeof high);
+            const auto* lowPairs = reinterpret_cast<const char*>(&low);
+            const auto* highPairs = reinterpret_cast<const char*>(&high);
+            __builtin_memcpy(dither_ + 2 * b, lowPairs, 2 * sizeof(double));
+            __builtin_memcpy(dither_ + 2 * (b + 16), lowPairs + 2 * sizeof(double),
+                             2 * sizeof(double));
+            __builtin_memcpy(dither_ + 2 * (b + 32), highPairs, 2 * sizeof(double));
+            __builtin_memcpy(dither_ + 2 * (b + 48), highPairs + 2 * sizeof(double),
+                             2 * sizeof(double));
         }
     }
 
@@ -115,7 +121,7 @@ class RequantizerFrames {
         const Half feedback = older + load(coefficients_) * lastError_;
         const Half shaped = out * scale_ + feedback;  // x S
 
-        const Half dither = load(dither_ + 2 * (4 * (i & 15) + (i >> 4)));
+        const Half dither = load(dither_ + 2 * i);
         const Half levels = truncate<kWide>(shaped + scale_ + dither) - scale_;  // q - S
         const Half quantized = levels * inverseScale_;
 
