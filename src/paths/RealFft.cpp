@@ -553,6 +553,15 @@ template <class Lanes, int M>
     convolveBlock<Lanes, M>(b, kernel);
 }
 
+// M = 64 and 128 in the AVX2 build: flattened as well, on the caller's scratch (about a
+// fifth and a tenth fewer instructions). Larger sizes gain less than their code would weigh.
+template <class Lanes, int M>
+[[gnu::flatten, gnu::target("avx2")]] void overlapAddWide(const double* input,
+                                                         const double* kernel, double* tail,
+                                                         double* output, double* work) {
+    overlapAddBlock<Lanes, M>(input, kernel, tail, output, work);
+}
+
 template <class Lanes, int M>
 [[gnu::flatten, gnu::target("avx2")]] void overlapAddSmallWide(const double* input,
                                                               const double* kernel, double* tail,
@@ -1031,6 +1040,8 @@ constexpr RealFftSize makeSize() {
         if constexpr (M <= 32) {
             entry.convolveWide = &convolveSmallBlockWide<Lanes, M>;
             entry.overlapAddWide = &overlapAddSmallWide<Lanes, M>;
+        } else if constexpr (M <= 128) {
+            entry.overlapAddWide = &overlapAddWide<Lanes, M>;
         }
         if constexpr (M == 16 && Lanes::kDoublesPerElement == 2) {
             entry.overlapAddWide = &overlapAddPaired16Wide;
