@@ -3,7 +3,9 @@
 // without the inter-sample output peaks. Each iteration runs one 512-frame block.
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "dsp/EngineSettings.h"
@@ -37,11 +39,26 @@ void requantizeTypeC(benchmark::State& state) {
     const std::vector<double> left = testSignal(0.0);
     const std::vector<double> right = testSignal(1.0);
     std::vector<double> outLeft(kBlock), outRight(kBlock);
+    // As the engine runs it: the block in runs of 64 frames, each run's words from a
+    // NoiseRun, converted before its frames.
+    alignas(16) std::array<std::uint32_t, tq::NoiseRun::kWords> words{};
     for (auto _ : state) {
         requantizer.beginBlock(parameters, rates);
-        for (std::size_t i = 0; i < kBlock; ++i) {
-            requantizer.frame(left[i], right[i], outLeft[i], outRight[i], generator);
+        tq::RequantizerFrames frames = requantizer.frames();
+        for (int start = 0; start < kBlock; start += tq::RequantizerFrames::kRun) {
+            tq::NoiseRun run = tq::NoiseRun::startingAt(generator);
+            for (int i = 0; i < tq::NoiseRun::kStretch; ++i) run.step(words.data() + 4 * i);
+            run.finish(generator);
+            frames.prepareDither(words.data(), tq::RequantizerFrames::kRun);
+            for (int i = 0; i < tq::RequantizerFrames::kRun; ++i) {
+                const auto n = static_cast<std::size_t>(start + i);
+                const tq::DoublePair y = frames.frame<false>(tq::DoublePair(left[n], right[n]), i);
+                outLeft[n] = y.left();
+                outRight[n] = y.right();
+            }
+            frames.endRun(tq::RequantizerFrames::kRun);
         }
+        requantizer.endBlock(frames);
         benchmark::DoNotOptimize(outLeft.data());
         benchmark::DoNotOptimize(outRight.data());
     }
