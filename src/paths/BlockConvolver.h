@@ -44,13 +44,13 @@ class BlockConvolver {
 
     // [lock held] New kernel length N, ring length R (1 .. 512) and prepared kernel
     // spectrum (in this layout, alive as long as it is used; an AVX2 build that reads it
-    // in its own layout takes a copy here). Positions restart and the
-    // buffers are cleared. Returns false, changing nothing, if N has no transform.
+    // in its own layout takes a copy here). Positions restart and the buffers are
+    // cleared. Returns false, changing nothing, if N has no transform.
     bool configure(int length, int ringLength, const double* kernelSpectrum) {
         const RealFftSize* fft = Layout::kFlavour == Flavour::Paired ? pairedFftForKernel(length)
                                                                      : scalarFftForKernel(length);
-        if (fft == nullptr || fft->overlapAdd == nullptr || length > kMaxLength ||
-            ringLength < 1 || ringLength > kMaxRingLength || kernelSpectrum == nullptr) {
+        if (fft == nullptr || fft->overlapAdd == nullptr || length > kMaxLength || ringLength < 1 ||
+            ringLength > kMaxRingLength || kernelSpectrum == nullptr) {
             return false;
         }
         const bool wide = wide_ && fft->overlapAddWide != nullptr;

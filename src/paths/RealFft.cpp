@@ -556,16 +556,16 @@ template <class Lanes, int M>
 // M = 64 and 128 in the AVX2 build: flattened as well, on the caller's scratch (about a
 // fifth and a tenth fewer instructions). Larger sizes gain less than their code would weigh.
 template <class Lanes, int M>
-[[gnu::flatten, gnu::target("avx2")]] void overlapAddWide(const double* input,
-                                                         const double* kernel, double* tail,
-                                                         double* output, double* work) {
+[[gnu::flatten, gnu::target("avx2")]] void overlapAddWide(const double* input, const double* kernel,
+                                                          double* tail, double* output,
+                                                          double* work) {
     overlapAddBlock<Lanes, M>(input, kernel, tail, output, work);
 }
 
 template <class Lanes, int M>
 [[gnu::flatten, gnu::target("avx2")]] void overlapAddSmallWide(const double* input,
-                                                              const double* kernel, double* tail,
-                                                              double* output, double*) {
+                                                               const double* kernel, double* tail,
+                                                               double* output, double*) {
     alignas(16) double work[M * Lanes::kDoublesPerElement];
     overlapAddBlock<Lanes, M>(input, kernel, tail, output, work);
 }
@@ -611,10 +611,48 @@ void prepareWideKernel16(const double* spectrum, double* prepared) {
     }
 }
 
+#define TQ_WIDE_INLINE [[gnu::always_inline, gnu::target("avx2")]] inline
+
+// Real 8 on the elements e0 .. e7 given as [e0 | e2], [e4 | e6], [e1 | e3], [e5 | e7]; the
+// spectrum as [e0 | e1] .. [e6 | e7] into x.
+TQ_WIDE_INLINE void forwardReal8Wide(Wide e02, Wide e46, Wide e13, Wide e57, Wide half,
+                                     Wide negateLow, Wide x[4]) {
+    const Wide lo = _mm256_add_pd(e02, e13);      // [l | o]
+    const Wide mr = _mm256_add_pd(e46, e57);      // [m | r]
+    const Wide diffT = _mm256_sub_pd(e02, e13);   // [diff | t]
+    const Wide diff32 = _mm256_sub_pd(e46, e57);  // [diff3 | diff2]
+    const Wide sums = _mm256_add_pd(lo, mr);      // [lm | orSum]
+    x[1] = _mm256_sub_pd(lo, mr);                 // [l - m | o - r]
+    const Wide sumsSwapped = TQ_SWAP(sums);
+    x[0] = TQ_LOWS(_mm256_add_pd(sums, sumsSwapped), _mm256_sub_pd(sums, sumsSwapped));
+    const Wide tt = _mm256_permute2f128_pd(diffT, diffT, 0x11);
+    const Wide diff2 = _mm256_xor_pd(_mm256_permute2f128_pd(diff32, diff32, 0x11), negateLow);
+    const Wide uv = _mm256_mul_pd(_mm256_add_pd(tt, diff2), half);  // [u | v]
+    const Wide diff3 = TQ_LOWS(diffT, diff32);                      // [diff | diff3]
+    x[2] = _mm256_add_pd(diff3, uv);
+    x[3] = _mm256_sub_pd(diff3, uv);
+}
+
+// The inverse real 8 up to its last step, from the spectrum [y0 | y1] .. [y6 | y7]: the
+// results are plusG +- [e | t] and minusG +- [m | rr], in whichever pairs the caller needs.
+struct InverseReal8Wide {
+    Wide plusG;   // [fPlusG | diffPlusO]
+    Wide minusG;  // [fMinusG | diffMinusO]
+    Wide em;      // [e | m]
+    Wide trr;     // [t | rr]
+};
+
+TQ_WIDE_INLINE InverseReal8Wide inverseReal8Wide(const Wide y[4], Wide half, Wide negateHigh) {
+    const Wide diff2r = _mm256_sub_pd(y[2], y[3]);  // [diff2 | r]
+    const Wide y0Swapped = TQ_SWAP(y[0]);
+    const Wide fDiff =
+        TQ_LOWS(_mm256_add_pd(y[0], y0Swapped), _mm256_sub_pd(y[0], y0Swapped));  // [f | diff]
+    return {_mm256_add_pd(fDiff, y[1]), _mm256_sub_pd(fDiff, y[1]), _mm256_add_pd(y[2], y[3]),
+            _mm256_mul_pd(_mm256_add_pd(diff2r, _mm256_xor_pd(TQ_SWAP(diff2r), negateHigh)), half)};
+}
+
 // One complex bin of the product: [re | im] [hr | hr] + [im | re] [-hi | hi].
-[[gnu::always_inline, gnu::target("avx2")]] inline Wide complexProduct(Wide x,
-                                                                      const double* kernel,
-                                                                      int bin) {
+TQ_WIDE_INLINE Wide complexProduct(Wide x, const double* kernel, int bin) {
     const Wide hr = _mm256_loadu_pd(kernel + 8 * bin - 4);
     const Wide hi = _mm256_loadu_pd(kernel + 8 * bin);
     return _mm256_add_pd(_mm256_mul_pd(x, hr), _mm256_mul_pd(TQ_SWAP(x), hi));
@@ -642,7 +680,7 @@ void prepareWideKernel16(const double* spectrum, double* prepared) {
     const Wide a23 = _mm256_add_pd(in23, zero);
     const Wide b01 = _mm256_add_pd(in45, zero);  // [a'0 | a'1]
     const Wide b23 = _mm256_add_pd(in67, zero);
-    const Wide e8 = TQ_LOWS(in01, in45);  // [e8 | e9] = [in0 | in4]
+    const Wide e8 = TQ_LOWS(in01, in45);     // [e8 | e9] = [in0 | in4]
     const Wide re13 = TQ_HIGHS(in01, in23);  // [in1 | in3]
     const Wide im13 = TQ_HIGHS(in45, in67);  // [in5 | in7]
     const Wide e10e14 = _mm256_sub_pd(_mm256_mul_pd(re13, cos13), _mm256_mul_pd(im13, sin13));
@@ -651,23 +689,11 @@ void prepareWideKernel16(const double* spectrum, double* prepared) {
     const Wide e12 = _mm256_add_pd(d2, _mm256_xor_pd(TQ_SWAP(d2), negateLow));
 
     // Real 8 on e0 .. e7 = a0, a'0, a1, a'1, ...: out0 .. out7 to X0 .. X3.
-    const Wide lo = _mm256_add_pd(a01, b01);       // [l | o]
-    const Wide mr = _mm256_add_pd(a23, b23);       // [m | r]
-    const Wide diffT = _mm256_sub_pd(a01, b01);    // [diff | t]
-    const Wide diff32 = _mm256_sub_pd(a23, b23);   // [diff3 | diff2]
-    const Wide sums = _mm256_add_pd(lo, mr);       // [lm | orSum]
-    const Wide x1 = _mm256_sub_pd(lo, mr);         // [l - m | o - r]
-    const Wide sumsSwapped = TQ_SWAP(sums);
-    const Wide x0 = TQ_LOWS(_mm256_add_pd(sums, sumsSwapped), _mm256_sub_pd(sums, sumsSwapped));
-    const Wide tt = _mm256_permute2f128_pd(diffT, diffT, 0x11);
-    const Wide diff2 = _mm256_xor_pd(_mm256_permute2f128_pd(diff32, diff32, 0x11), negateLow);
-    const Wide uv = _mm256_mul_pd(_mm256_add_pd(tt, diff2), half);  // [u | v]
-    const Wide diff3 = TQ_LOWS(diffT, diff32);                        // [diff | diff3]
-    const Wide x2 = _mm256_add_pd(diff3, uv);
-    const Wide x3 = _mm256_sub_pd(diff3, uv);
+    Wide x[4];
+    forwardReal8Wide(a01, a23, b01, b23, half, negateLow, x);
 
     // Complex 4 on e8 .. e15 to X4 .. X7.
-    const Wide c1 = TQ_LOWS(e10e14, e11e15);  // [e10 | e11]
+    const Wide c1 = TQ_LOWS(e10e14, e11e15);   // [e10 | e11]
     const Wide c3 = TQ_HIGHS(e10e14, e11e15);  // [e14 | e15]
     const Wide u = _mm256_sub_pd(e8, e12);
     const Wide v = _mm256_sub_pd(c1, c3);
@@ -680,10 +706,9 @@ void prepareWideKernel16(const double* spectrum, double* prepared) {
     const Wide x7 = _mm256_sub_pd(u, w);
 
     // Spectral product.
-    const Wide y0 = _mm256_mul_pd(x0, _mm256_loadu_pd(kernel));
-    const Wide y1 = complexProduct(x1, kernel, 1);
-    const Wide y2 = complexProduct(x2, kernel, 2);
-    const Wide y3 = complexProduct(x3, kernel, 3);
+    const Wide y[4] = {_mm256_mul_pd(x[0], _mm256_loadu_pd(kernel)),
+                       complexProduct(x[1], kernel, 1), complexProduct(x[2], kernel, 2),
+                       complexProduct(x[3], kernel, 3)};
     const Wide y4 = complexProduct(x4, kernel, 4);
     const Wide y5 = complexProduct(x5, kernel, 5);
     const Wide y6 = complexProduct(x6, kernel, 6);
@@ -700,20 +725,13 @@ void prepareWideKernel16(const double* spectrum, double* prepared) {
     const Wide z14 = _mm256_sub_pd(cb, vp);  // [e14 | e15]
 
     // Inverse real 8 on y0 .. y3, results as [e0 | e4], [e1 | e5], [e2 | e6], [e3 | e7].
-    const Wide em = _mm256_add_pd(y2, y3);         // [e | m]
-    const Wide diff2r = _mm256_sub_pd(y2, y3);     // [diff2 | r]
-    const Wide y0Swapped = TQ_SWAP(y0);
-    const Wide fDiff = TQ_LOWS(_mm256_add_pd(y0, y0Swapped), _mm256_sub_pd(y0, y0Swapped));
-    const Wide plusG = _mm256_add_pd(fDiff, y1);   // [fPlusG | diffPlusO]
-    const Wide minusG = _mm256_sub_pd(fDiff, y1);  // [fMinusG | diffMinusO]
-    const Wide trr = _mm256_mul_pd(
-        _mm256_add_pd(diff2r, _mm256_xor_pd(TQ_SWAP(diff2r), negateHigh)), half);  // [t | rr]
-    const Wide fPm = TQ_LOWS(plusG, minusG);       // [fPlusG | fMinusG]
-    const Wide dPm = TQ_HIGHS(plusG, minusG);      // [diffPlusO | diffMinusO]
-    const Wide a0Even = _mm256_add_pd(fPm, em);    // [e0 | e4]
-    const Wide a1Even = _mm256_sub_pd(fPm, em);    // [e1 | e5]
-    const Wide a0Odd = _mm256_add_pd(dPm, trr);    // [e2 | e6]
-    const Wide a1Odd = _mm256_sub_pd(dPm, trr);    // [e3 | e7]
+    const InverseReal8Wide r8 = inverseReal8Wide(y, half, negateHigh);
+    const Wide fPm = TQ_LOWS(r8.plusG, r8.minusG);   // [fPlusG | fMinusG]
+    const Wide dPm = TQ_HIGHS(r8.plusG, r8.minusG);  // [diffPlusO | diffMinusO]
+    const Wide a0Even = _mm256_add_pd(fPm, r8.em);   // [e0 | e4]
+    const Wide a1Even = _mm256_sub_pd(fPm, r8.em);   // [e1 | e5]
+    const Wide a0Odd = _mm256_add_pd(dPm, r8.trr);   // [e2 | e6]
+    const Wide a1Odd = _mm256_sub_pd(dPm, r8.trr);   // [e3 | e7]
 
     // Inverse split of 16, k = 0 and 2 side by side, then 1 and 3.
     const Wide g2 = _mm256_mul_pd(z12, half);
@@ -724,14 +742,14 @@ void prepareWideKernel16(const double* spectrum, double* prepared) {
     const Wide i13 = TQ_HIGHS(z10, z14);
     const Wide dRe13 = _mm256_add_pd(_mm256_mul_pd(r13, cos13), _mm256_mul_pd(i13, sin13));
     const Wide dIm13 = _mm256_sub_pd(_mm256_mul_pd(i13, cos13), _mm256_mul_pd(r13, sin13));
-    const Wide x02 = _mm256_add_pd(a0Even, dRe02);     // [x0 | x2]
-    const Wide x46 = _mm256_add_pd(a1Even, dIm02);     // [x4 | x6]
-    const Wide x810 = _mm256_sub_pd(a0Even, dRe02);    // [x8 | x10]
-    const Wide x1214 = _mm256_sub_pd(a1Even, dIm02);   // [x12 | x14]
-    const Wide x13 = _mm256_add_pd(a0Odd, dRe13);      // [x1 | x3]
-    const Wide x57 = _mm256_add_pd(a1Odd, dIm13);      // [x5 | x7]
-    const Wide x911 = _mm256_sub_pd(a0Odd, dRe13);     // [x9 | x11]
-    const Wide x1315 = _mm256_sub_pd(a1Odd, dIm13);    // [x13 | x15]
+    const Wide x02 = _mm256_add_pd(a0Even, dRe02);    // [x0 | x2]
+    const Wide x46 = _mm256_add_pd(a1Even, dIm02);    // [x4 | x6]
+    const Wide x810 = _mm256_sub_pd(a0Even, dRe02);   // [x8 | x10]
+    const Wide x1214 = _mm256_sub_pd(a1Even, dIm02);  // [x12 | x14]
+    const Wide x13 = _mm256_add_pd(a0Odd, dRe13);     // [x1 | x3]
+    const Wide x57 = _mm256_add_pd(a1Odd, dIm13);     // [x5 | x7]
+    const Wide x911 = _mm256_sub_pd(a0Odd, dRe13);    // [x9 | x11]
+    const Wide x1315 = _mm256_sub_pd(a1Odd, dIm13);   // [x13 | x15]
 
     // Overlap-add: first half plus the old tail out, second half the new tail.
     const Wide tail01 = _mm256_loadu_pd(tail);
@@ -756,8 +774,6 @@ struct WideComplex {
     Wide re;
     Wide im;
 };
-
-#define TQ_WIDE_INLINE [[gnu::always_inline, gnu::target("avx2")]] inline
 
 // Both lanes of element a low, of element b high.
 TQ_WIDE_INLINE Wide wideOf(double a, double b) { return _mm256_set_pd(b, b, a, a); }
@@ -897,21 +913,9 @@ void prepareWideKernel32(const double* spectrum, double* prepared) {
     WideComplex w01 = lowFrom(rotateWide(d01, cos16a, sin16a), d01);
     WideComplex w23 = rotateWide(d23, cos16b, sin16b);
 
-    // ... real 8 on b (as in the 16-point block), ...
-    const Wide lo = _mm256_add_pd(b02, b13);
-    const Wide mr = _mm256_add_pd(b46, b57);
-    const Wide diffT = _mm256_sub_pd(b02, b13);
-    const Wide diff32 = _mm256_sub_pd(b46, b57);
-    const Wide sums = _mm256_add_pd(lo, mr);
-    const Wide x1 = _mm256_sub_pd(lo, mr);
-    const Wide sumsSwapped = TQ_SWAP(sums);
-    const Wide x0 = TQ_LOWS(_mm256_add_pd(sums, sumsSwapped), _mm256_sub_pd(sums, sumsSwapped));
-    const Wide tt = _mm256_permute2f128_pd(diffT, diffT, 0x11);
-    const Wide diff2 = _mm256_xor_pd(_mm256_permute2f128_pd(diff32, diff32, 0x11), negateLow);
-    const Wide uv = _mm256_mul_pd(_mm256_add_pd(tt, diff2), half);
-    const Wide diff3 = TQ_LOWS(diffT, diff32);
-    const Wide x2 = _mm256_add_pd(diff3, uv);
-    const Wide x3 = _mm256_sub_pd(diff3, uv);
+    // ... real 8 on b, ...
+    Wide x[4];
+    forwardReal8Wide(b02, b46, b13, b57, half, negateLow, x);
 
     // ... and complex 4 on w.
     forwardComplex4Wide(w01, w23, negateLow, negateHigh);
@@ -939,10 +943,9 @@ void prepareWideKernel32(const double* spectrum, double* prepared) {
     z[3] = z46 - z57;  // (z5, z7)
 
     // Spectral product.
-    const Wide y0 = _mm256_mul_pd(x0, _mm256_loadu_pd(kernel));
-    const Wide y1 = complexProduct(x1, kernel, 1);
-    const Wide y2 = complexProduct(x2, kernel, 2);
-    const Wide y3 = complexProduct(x3, kernel, 3);
+    const Wide y[4] = {_mm256_mul_pd(x[0], _mm256_loadu_pd(kernel)),
+                       complexProduct(x[1], kernel, 1), complexProduct(x[2], kernel, 2),
+                       complexProduct(x[3], kernel, 3)};
     w01 = productWide(w01, kernel + 28);
     w23 = productWide(w23, kernel + 36);
     for (int p = 0; p < 4; ++p) z[p] = productWide(z[p], kernel + 44 + 8 * p);
@@ -971,22 +974,15 @@ void prepareWideKernel32(const double* spectrum, double* prepared) {
         z[3] = b23 - v;  // (z6, z7)
     }
 
-    // Inverse real 16: complex 4 on w, real 8 (as in the 16-point block), inverse split.
+    // Inverse real 16: complex 4 on w, real 8, inverse split.
     inverseComplex4Wide(w01, w23, negateHigh);
-    const Wide em = _mm256_add_pd(y2, y3);
-    const Wide diff2r = _mm256_sub_pd(y2, y3);
-    const Wide y0Swapped = TQ_SWAP(y0);
-    const Wide fDiff = TQ_LOWS(_mm256_add_pd(y0, y0Swapped), _mm256_sub_pd(y0, y0Swapped));
-    const Wide plusG = _mm256_add_pd(fDiff, y1);
-    const Wide minusG = _mm256_sub_pd(fDiff, y1);
-    const Wide trr =
-        _mm256_mul_pd(_mm256_add_pd(diff2r, _mm256_xor_pd(TQ_SWAP(diff2r), negateHigh)), half);
-    const Wide et = TQ_LOWS(em, trr);    // [e | t]
-    const Wide mrr = TQ_HIGHS(em, trr);  // [m | rr]
-    const Wide c02 = _mm256_add_pd(plusG, et);   // [c0 | c2] (c = the 8-point output)
-    const Wide c13 = _mm256_sub_pd(plusG, et);
-    const Wide c46 = _mm256_add_pd(minusG, mrr);
-    const Wide c57 = _mm256_sub_pd(minusG, mrr);
+    const InverseReal8Wide r8 = inverseReal8Wide(y, half, negateHigh);
+    const Wide et = TQ_LOWS(r8.em, r8.trr);        // [e | t]
+    const Wide mrr = TQ_HIGHS(r8.em, r8.trr);      // [m | rr]
+    const Wide c02 = _mm256_add_pd(r8.plusG, et);  // [c0 | c2] (c = the 8-point output)
+    const Wide c13 = _mm256_sub_pd(r8.plusG, et);
+    const Wide c46 = _mm256_add_pd(r8.minusG, mrr);
+    const Wide c57 = _mm256_sub_pd(r8.minusG, mrr);
     const WideComplex e01 = lowFrom(rotateBackWide(w01, cos16a, sin16a), w01);
     const WideComplex e23 = rotateBackWide(w23, cos16b, sin16b);
     // The 16-point sequence, as the 32-point split reads it: [f_2k | f_2k+2], [f_2k+1 | f_2k+3].
@@ -999,10 +995,10 @@ void prepareWideKernel32(const double* spectrum, double* prepared) {
     for (int p = 0; p < 4; ++p) {
         WideComplex d = rotateBackWide(z[p], cos32[p], sin32[p]);
         if (p == 0) d = lowFrom(d, z[0]);
-        const Wide first = _mm256_add_pd(f0[p], d.re);    // x_k, x_k+1
-        const Wide second = _mm256_add_pd(f1[p], d.im);   // x_k+8, x_k+9
-        const Wide third = _mm256_sub_pd(f0[p], d.re);    // x_k+16, x_k+17
-        const Wide fourth = _mm256_sub_pd(f1[p], d.im);   // x_k+24, x_k+25
+        const Wide first = _mm256_add_pd(f0[p], d.re);   // x_k, x_k+1
+        const Wide second = _mm256_add_pd(f1[p], d.im);  // x_k+8, x_k+9
+        const Wide third = _mm256_sub_pd(f0[p], d.re);   // x_k+16, x_k+17
+        const Wide fourth = _mm256_sub_pd(f1[p], d.im);  // x_k+24, x_k+25
         double* out = output + 4 * p;
         double* carried = tail + 4 * p;
         _mm256_storeu_pd(out, _mm256_add_pd(first, _mm256_loadu_pd(carried)));

@@ -571,8 +571,7 @@ TEST(RealFftOverlapAdd, EveryBuildGivesTheInPlaceConvolutionsBits) {
                     entry(in.data(), buildKernel, tail.data(), output.data(), work.data());
                     for (int i = 0; i < half; ++i) {
                         ASSERT_TRUE(sameBits(output[i], expectedOutput[i]))
-                            << name << " N " << kernelLength << " block " << blockIndex << " "
-                            << i;
+                            << name << " N " << kernelLength << " block " << blockIndex << " " << i;
                         ASSERT_TRUE(sameBits(tail[i], expectedTail[i]))
                             << name << " N " << kernelLength << " tail " << i;
                     }
