@@ -68,9 +68,9 @@ DoublePair MeterFrames::finishRun(double* history, const double* coefficients,
 
 void MeterMeasurement::endBlock(const MeterFrames& block) {
     DoublePair outPeak = block.outPeak_;
-    if (block.runLength_ > 0) {
+    if (block.runLength() > 0) {
         outPeak = max(outPeak, MeterFrames::finishRun(block.history_, block.coefficients_,
-                                                      block.kernel_, block.runLength_));
+                                                      block.kernel_, block.runLength()));
     }
     honourResetRequest();
     inPeak_[0] = std::max(inPeak_[0], static_cast<float>(block.inPeak_.left()));

@@ -89,14 +89,14 @@ class MeterFrames {
         }
 
         if (oversampled_) {
-            out.store(history_ + 2 * (kHistoryTail + runLength_));
-            const DoublePair centre =
-                DoublePair::load(history_ + 2 * (kHistoryTail - kAlignmentDelay + runLength_));
+            out.store(next_);
+            const DoublePair centre = DoublePair::load(next_ - 2 * kAlignmentDelay);
             outPeak_ = max(outPeak_, abs(centre));
             outMs_ = smoothSquare(outMs_, centre);
-            if (++runLength_ == kRun) [[unlikely]] {
+            next_ += 2;
+            if (next_ == history_ + 2 * kHistoryLength) [[unlikely]] {
                 outPeak_ = max(outPeak_, finishRun(history_, coefficients_, kernel_, kRun));
-                runLength_ = 0;
+                next_ = history_ + 2 * kHistoryTail;
             }
         } else {
             outPeak_ = max(outPeak_, abs(out));
@@ -133,7 +133,13 @@ class MeterFrames {
     friend class MeterMeasurement;
 
     MeterFrames(double* history, const double* coefficients, PairedHalfbandPeakKernel kernel)
-        : history_(history), coefficients_(coefficients), kernel_(kernel) {}
+        : history_(history),
+          next_(history + 2 * kHistoryTail),
+          coefficients_(coefficients),
+          kernel_(kernel) {}
+
+    // Frames in the run so far.
+    int runLength() const { return static_cast<int>(next_ - history_) / 2 - kHistoryTail; }
 
     // The largest mid-value magnitude of the run's `count` frames; then the run's last 63
     // outputs move to the front, as the history before the next run. Out of line: it runs
@@ -164,9 +170,9 @@ class MeterFrames {
     DoublePair inMs_;
     DoublePair outMs_;
     double* history_;
+    double* next_;  // where the next output goes: the run's own start plus its length so far
     const double* coefficients_;
     PairedHalfbandPeakKernel kernel_;
-    int runLength_ = 0;
 };
 
 class MeterMeasurement {
