@@ -89,7 +89,7 @@ void BM_PairedOverlapAddWide(benchmark::State& state) {
 BENCHMARK(BM_ScalarForwardMultiplyInverse)->ArgName("M")->Arg(128)->Arg(512);
 BENCHMARK(BM_PairedForwardMultiplyInverse)->ArgName("M")->Arg(128)->Arg(512);
 BENCHMARK(BM_PairedOverlapAdd)->ArgName("M")->Arg(16)->Arg(32)->Arg(64)->Arg(128);
-BENCHMARK(BM_PairedOverlapAddWide)->ArgName("M")->Arg(16)->Arg(32);
+BENCHMARK(BM_PairedOverlapAddWide)->ArgName("M")->Arg(16)->Arg(32)->Arg(64)->Arg(128);
 
 }  // namespace
 
