@@ -30,6 +30,9 @@ struct DoublePair {
 
     double left() const { return _mm_cvtsd_f64(v); }
     double right() const { return _mm_cvtsd_f64(_mm_unpackhi_pd(v, v)); }
+    // both(right()) in one step (the compiler does not see that a broadcast of a lane
+    // it has just extracted needs nothing more).
+    DoublePair rightInBoth() const { return DoublePair(_mm_unpackhi_pd(v, v)); }
 
     friend DoublePair operator+(DoublePair a, DoublePair b) {
         return DoublePair(_mm_add_pd(a.v, b.v));
@@ -76,6 +79,7 @@ struct DoublePair {
     }
     double left() const { return l; }
     double right() const { return r; }
+    DoublePair rightInBoth() const { return {r, r}; }
 
     friend DoublePair operator+(DoublePair a, DoublePair b) { return {a.l + b.l, a.r + b.r}; }
     friend DoublePair operator-(DoublePair a, DoublePair b) { return {a.l - b.l, a.r - b.r}; }

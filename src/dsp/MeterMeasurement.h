@@ -66,9 +66,38 @@ class MeterFrames {
     // the engine runs them in its first pass over a chunk, where registers are to spare,
     // and the rest in its second.
     [[gnu::always_inline]] void inputFrame(DoublePair dry) {
+        InputRun run = inputRun();
+        inputFrame(run, dry);
+        endInputRun(run);
+    }
+
+    // The running values a loop over frames carries, taken out for a run of frames and
+    // put back after it. As locals of the loop they stay in registers; as members of this
+    // object, whose address reaches endBlock, they would go through memory every frame.
+    struct InputRun {
+        DoublePair peak;
+        DoublePair meanSquare;
+    };
+    struct UsualOutputRun {
+        DoublePair peak;
+        DoublePair att;
+        DoublePair meanSquare;
+    };
+    InputRun inputRun() const { return {inPeak_, inMs_}; }
+    void endInputRun(const InputRun& run) {
+        inPeak_ = run.peak;
+        inMs_ = run.meanSquare;
+    }
+    UsualOutputRun usualOutputRun() const { return {outPeak_, att_, outMs_}; }
+    void endUsualOutputRun(const UsualOutputRun& run) {
+        outPeak_ = run.peak;
+        att_ = run.att;
+        outMs_ = run.meanSquare;
+    }
+    [[gnu::always_inline]] void inputFrame(InputRun& run, DoublePair dry) const {
         const DoublePair in = dry * inputScale_;
-        inPeak_ = max(inPeak_, abs(in));
-        inMs_ = smoothSquare(inMs_, in);
+        run.peak = max(run.peak, abs(in));
+        run.meanSquare = smoothSquare(run.meanSquare, in);
     }
     [[gnu::always_inline]] void outputFrame(DoublePair gain, DoublePair bankShare, double leveller,
                                             DoublePair out, bool powerOn) {
@@ -116,6 +145,14 @@ class MeterFrames {
         if (powerOn) att_ = min(gain * DoublePair::both(leveller), att_);
         outPeak_ = max(outPeak_, abs(out));
         outMs_ = smoothSquare(outMs_, out);
+    }
+    // The output half of usualFrame, Power on, on a run's values; `leveller` holds the
+    // leveller gain in both lanes.
+    [[gnu::always_inline]] void usualOutputFrame(UsualOutputRun& run, DoublePair gain,
+                                                 DoublePair leveller, DoublePair out) const {
+        run.att = min(gain * leveller, run.att);
+        run.peak = max(run.peak, abs(out));
+        run.meanSquare = smoothSquare(run.meanSquare, out);
     }
 
     // Whether frame() reads its bankShare argument this block (one of "AttShow" bits 0

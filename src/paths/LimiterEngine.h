@@ -390,17 +390,20 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
 
     // Measurements (the dry input aligned with the output, the limiter gain and the bank's
     // share of it, the leveller gain, the output) and step 14 for one frame.
+    // The input meters have run in the first pass.
     const auto finishFrame = [&]<bool kUsual>(
-        std::bool_constant<kUsual>, Index n, Index i, Value dryOut, Value gain, Value share,
-        double levellerGain, Value out, bool powerOn) __attribute__((always_inline)) {
+        std::bool_constant<kUsual>, MeterFrames::UsualOutputRun& usualRun, Index n, Index i,
+        Value gain, Value share, Value frameGains, Value out, bool powerOn)
+                                 __attribute__((always_inline)) {
         if constexpr (kUsual) {
-            meterFrames.usualFrame(asPair(dryOut), asPair(gain), levellerGain, asPair(out), true);
+            meterFrames.usualOutputFrame(usualRun, asPair(gain), asPair(frameGains).rightInBoth(),
+                                         asPair(out));
             const Value y = min(max(out, Value::both(-1.0)), Value::both(1.0));
             Layout::storeFrame(outLeft, outRight, n, y);
             return;
         }
-        meterFrames.frame(asPair(dryOut), asPair(gain), asPair(share), levellerGain, asPair(out),
-                          powerOn);
+        meterFrames.outputFrame(asPair(gain), asPair(share), frameGains.right(), asPair(out),
+                                powerOn);
         // 14. Requantization or the final clip. The clip is a plain min/max: the textbook
         // 0.5 (|o + 1| - |o - 1|) rounds away the last bit of full-precision doubles, so a
         // sample well inside full scale would not pass unchanged.
@@ -449,6 +452,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
         const auto prepare = [&](auto stepsNoise, auto oversampled) __attribute__((always_inline)) {
             constexpr bool kStepsNoise = decltype(stepsNoise)::value;
             constexpr bool kOversampled = decltype(oversampled)::value;
+            MeterFrames::InputRun inputRun = meterFrames.inputRun();
             for (Index i = 0; i < count; ++i) {
                 if constexpr (kStepsNoise) noiseRun.step(ditherWords + 4 * i);
                 const Index n = start + i;
@@ -465,8 +469,10 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                 drive = guard(drive + (driveTarget - drive) * gainCoefficient);
                 output = guard(output + (outputTarget - output) * gainCoefficient);
 
-                // 2. Dry delay (L + 31).
-                dryValues.set(i, dryAt.get(0));
+                // 2. Dry delay (L + 31); the input meters read the delayed input.
+                const Value dryOut = dryAt.get(0);
+                dryValues.set(i, dryOut);
+                meterFrames.inputFrame(inputRun, asPair(dryOut));
                 dryAt.set(0, x);
                 dryAt = dryAt.shifted(1);
                 if (--dryLeft == 0) [[unlikely]] {
@@ -494,6 +500,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                         i, detectorValue(history.get(i + kHistoryTail - kAlignmentDelay)));
                 }
             }
+            meterFrames.endInputRun(inputRun);
         };
         if (wholeRun) {
             if (oversample) {
@@ -544,6 +551,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
         const auto limit = [&](auto order, auto usual) __attribute__((always_inline)) {
             constexpr bool kSecondOrder = decltype(order)::value;
             constexpr bool kUsual = decltype(usual)::value;
+            MeterFrames::UsualOutputRun usualRun = meterFrames.usualOutputRun();
             for (Index i = 0; i < count; ++i) {
                 const Index n = start + i;
                 const Value delta = detectorValues.get(i);
@@ -604,15 +612,16 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                 const Value gain = bankGain + Value::both(transient) * (transientGain - bankGain);
 
                 // 13. Output gain, or the bypass.
-                const Value dryOut = dryValues.get(i);
                 const Value frameGains = gains.get(i);
-                const Value out =
-                    kUsual || powerOn ? gain * delayed * Value::both(frameGains.left()) : dryOut;
+                const Value out = kUsual || powerOn
+                                      ? gain * delayed * Value::both(frameGains.left())
+                                      : dryValues.get(i);
 
-                finishFrame(usual, n, i, dryOut, gain,
+                finishFrame(usual, usualRun, n, i, gain,
                             !kUsual && needsBankShare ? bankShare(transient, bank) : one,
-                            frameGains.right(), out, powerOn);
+                            frameGains, out, powerOn);
             }
+            if constexpr (kUsual) meterFrames.endUsualOutputRun(usualRun);
         };
         if (usualBlock) {
             if (secondOrder) {
