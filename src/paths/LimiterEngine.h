@@ -555,14 +555,16 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
             for (Index i = 0; i < count; ++i) {
                 const Index n = start + i;
                 const Value delta = detectorValues.get(i);
+                // 8. Peak window over L frames. The leaf replaced holds the detector value of
+                // the frame whose audio `delayed` is. (Taken before step 7, which touches
+                // nothing of it: the rarely taken branch inside then comes before the shared
+                // slot address is formed, which so need not be kept around it.)
+                const Value released = peak.replace(lookAheadIndex, delta);
+                const Value peaks = peak.maximum();
+
                 // 7. Look-ahead delay (L).
                 const Value delayed = lookAhead.get(lookAheadIndex);
                 lookAhead.set(lookAheadIndex, history.get(i + kHistoryTail - kAlignmentDelay));
-
-                // 8. Peak window over L frames. The leaf replaced holds the detector value of
-                // the frame whose audio `delayed` is.
-                const Value released = peak.replace(lookAheadIndex, delta);
-                const Value peaks = peak.maximum();
                 lookAheadIndex = (lookAheadIndex + 1) & lookAheadMask;
 
                 // 9. Stereo link.

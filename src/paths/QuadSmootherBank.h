@@ -67,7 +67,8 @@ class QuadSmootherBank {
     template <bool kSecondOrder>
     [[gnu::always_inline]] void step(DoublePair level) {
         const Half levelHalf = level.v;
-        const Quad level4 = __builtin_shufflevector(levelHalf, levelHalf, 0, 1, 0, 1);
+        // Spelled out lane by lane: one insert, where the shuffle takes a copy and a permute.
+        const Quad level4 = Quad{levelHalf[0], levelHalf[1], levelHalf[0], levelHalf[1]};
         forEachRegister([&]<int j>() {
             const Quad rate1 = level4 >= stage1_[j] ? attack_[j] : release_[j];
             stage1_[j] = stage1_[j] + rate1 * (level4 - stage1_[j]);
