@@ -49,7 +49,10 @@ struct DoublePair {
     friend DoublePair max(DoublePair a, DoublePair b) { return DoublePair(_mm_max_pd(a.v, b.v)); }
     friend DoublePair min(DoublePair a, DoublePair b) { return DoublePair(_mm_min_pd(a.v, b.v)); }
     friend DoublePair abs(DoublePair a) {
-        return DoublePair(_mm_andnot_pd(_mm_set1_pd(-0.0), a.v));
+        // x & ~sign rather than ~sign & x: the mask is then the operand that may come
+        // straight from memory, so a loop short of registers needs no load for it.
+        const __m128d magnitudeBits = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffff));
+        return DoublePair(_mm_and_pd(a.v, magnitudeBits));
     }
     // Lane-wise a >= b ? x : y. The selection is y ^ (mask & (x ^ y)), bit for bit x or y:
     // one operation and one register copy fewer than (mask & x) | (~mask & y), as the

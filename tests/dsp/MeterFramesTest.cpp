@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -81,6 +83,39 @@ struct TwoRecords {
         usualRouteTaken |= block.takesUsualRoute();
         blocked.endBlock(block);
     }
+
+    // As the engine's frame loop runs a block: the input meters over all its frames on
+    // an InputRun first, then the output meters (on a UsualOutputRun on the usual route,
+    // whose frames must all have Power on).
+    void runBlockInPasses(const std::vector<Frame>& frames, std::size_t first,
+                          std::size_t count) {
+        single.beginBlock(parameters, rates, drive);
+        blocked.beginBlock(parameters, rates, drive);
+        MeterFrames block = blocked.frames();
+        MeterFrames::InputRun inputs = block.inputRun();
+        for (std::size_t i = first; i < first + count; ++i) {
+            const Frame& f = frames[i];
+            single.frame(f.dryL, f.dryR, f.gainL, f.gainR, f.shareL, f.shareR, f.leveller, f.outL,
+                         f.outR, f.powerOn);
+            block.inputFrame(inputs, DoublePair(f.dryL, f.dryR));
+        }
+        block.endInputRun(inputs);
+        MeterFrames::UsualOutputRun outputs = block.usualOutputRun();
+        for (std::size_t i = first; i < first + count; ++i) {
+            const Frame& f = frames[i];
+            if (block.takesUsualRoute()) {
+                block.usualOutputFrame(outputs, DoublePair(f.gainL, f.gainR),
+                                       DoublePair(1.0, f.leveller).rightInBoth(),
+                                       DoublePair(f.outL, f.outR));
+            } else {
+                block.outputFrame(DoublePair(f.gainL, f.gainR), DoublePair(f.shareL, f.shareR),
+                                  f.leveller, DoublePair(f.outL, f.outR), f.powerOn);
+            }
+        }
+        if (block.takesUsualRoute()) block.endUsualOutputRun(outputs);
+        usualRouteTaken |= block.takesUsualRoute();
+        blocked.endBlock(block);
+    }
 };
 
 Values fetch(MeterMeasurement& m) {
@@ -117,6 +152,48 @@ TEST(MeterFrames, BlocksPublishExactlyWhatFrameByFramePublishesAtTheBlockEnd) {
             EXPECT_EQ(r.usualRouteTaken, attShow == 7 && !meterOvs) << attShow << " " << meterOvs;
         }
     }
+}
+
+TEST(MeterFrames, InputAndOutputPassesPublishWhatFrameByFramePublishes) {
+    for (int attShow : {7, 3, 5}) {
+        for (bool meterOvs : {false, true}) {
+            MeterSettings s;
+            s.attShow = attShow;
+            s.meterOvs = meterOvs;
+            s.postMeter = meterOvs;
+            TwoRecords r(s);
+            std::vector<Frame> frames = randomFrames(2000, 29u + static_cast<unsigned>(attShow));
+            const bool usual = attShow == 7 && !meterOvs;
+            for (Frame& f : frames) f.powerOn = f.powerOn || usual;
+            std::size_t at = 0;
+            int block = 0;
+            while (at < frames.size()) {
+                const std::size_t count =
+                    std::min<std::size_t>(1 + (block * 53) % 300, frames.size() - at);
+                r.runBlockInPasses(frames, at, count);
+                at += count;
+                if (block % 4 == 2) {
+                    ASSERT_EQ(fetch(r.single), fetch(r.blocked)) << attShow << " " << block;
+                }
+                ++block;
+            }
+            ASSERT_EQ(fetch(r.single), fetch(r.blocked)) << attShow << " " << meterOvs;
+            EXPECT_EQ(r.usualRouteTaken, usual);
+        }
+    }
+}
+
+TEST(DoublePair, RightInBothAndAbsAreExactLaneOperations) {
+    const DoublePair p(-0.0, -3.5);
+    EXPECT_EQ(p.rightInBoth().left(), -3.5);
+    EXPECT_EQ(p.rightInBoth().right(), -3.5);
+    const DoublePair a = abs(p);
+    EXPECT_FALSE(std::signbit(a.left()));
+    EXPECT_EQ(a.left(), 0.0);
+    EXPECT_EQ(a.right(), 3.5);
+    const DoublePair n = abs(DoublePair(-std::numeric_limits<double>::infinity(), -1e-310));
+    EXPECT_EQ(n.left(), std::numeric_limits<double>::infinity());
+    EXPECT_EQ(n.right(), 1e-310);
 }
 
 TEST(MeterFrames, FetchDuringABlockRestartsTheHoldsAtThatBlocksFirstFrame) {
