@@ -29,10 +29,11 @@
 // SlidingMaxTree walks, in constant time per frame.
 //
 // The frames of a block run in chunks of 64, in passes: steps 1 to 5 for the whole chunk,
-// then step 6 (the detector values), then steps 7 to 14 with the measurements. Each frame
-// still runs every step in order; but the half-band sums no longer stand in line with the
-// limiter's loop-carried chains, and the sums of several frames run side by side
-// (HalfbandKernels.h), each in the order of the single-frame filter.
+// with the input meters (they read only the delayed input), then step 6 (the detector
+// values), then steps 7 to 14 with the output meters. Each frame still runs every step in
+// order; but the half-band sums no longer stand in line with the limiter's loop-carried
+// chains, and the sums of several frames run side by side (HalfbandKernels.h), each in
+// the order of the single-frame filter.
 #pragma once
 
 #include <array>
