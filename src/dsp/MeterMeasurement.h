@@ -134,20 +134,13 @@ class MeterFrames {
     }
 
     // The usual block: the whole limiter gain and the leveller shown ("AttShow" 1, 2 and
-    // L), output peaks without the inter-sample values. usualFrame() is frame() for such a
-    // block, with those settings fixed where it is compiled.
+    // L), output peaks without the inter-sample values. The engine runs such a block with
+    // inputFrame() and usualOutputFrame(), those settings fixed where it is compiled.
     bool takesUsualRoute() const {
         return showBank_ && showTransient_ && showLeveller_ && !oversampled_;
     }
-    [[gnu::always_inline]] void usualFrame(DoublePair dry, DoublePair gain, double leveller,
-                                           DoublePair out, bool powerOn) {
-        inputFrame(dry);
-        if (powerOn) att_ = min(gain * DoublePair::both(leveller), att_);
-        outPeak_ = max(outPeak_, abs(out));
-        outMs_ = smoothSquare(outMs_, out);
-    }
-    // The output half of usualFrame, Power on, on a run's values; `leveller` holds the
-    // leveller gain in both lanes.
+    // The output half of frame() for a usual block, Power on, on a run's values;
+    // `leveller` holds the leveller gain in both lanes.
     [[gnu::always_inline]] void usualOutputFrame(UsualOutputRun& run, DoublePair gain,
                                                  DoublePair leveller, DoublePair out) const {
         run.att = min(gain * leveller, run.att);

@@ -70,15 +70,9 @@ struct TwoRecords {
             const Frame& f = frames[i];
             single.frame(f.dryL, f.dryR, f.gainL, f.gainR, f.shareL, f.shareR, f.leveller, f.outL,
                          f.outR, f.powerOn);
-            // The usual route never reads the bank's share.
-            if (block.takesUsualRoute()) {
-                block.usualFrame(DoublePair(f.dryL, f.dryR), DoublePair(f.gainL, f.gainR),
-                                 f.leveller, DoublePair(f.outL, f.outR), f.powerOn);
-            } else {
-                block.frame(DoublePair(f.dryL, f.dryR), DoublePair(f.gainL, f.gainR),
-                            DoublePair(f.shareL, f.shareR), f.leveller, DoublePair(f.outL, f.outR),
-                            f.powerOn);
-            }
+            block.frame(DoublePair(f.dryL, f.dryR), DoublePair(f.gainL, f.gainR),
+                        DoublePair(f.shareL, f.shareR), f.leveller, DoublePair(f.outL, f.outR),
+                        f.powerOn);
         }
         usualRouteTaken |= block.takesUsualRoute();
         blocked.endBlock(block);
