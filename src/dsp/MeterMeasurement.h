@@ -82,17 +82,19 @@ class MeterFrames {
         DoublePair peak;
         DoublePair att;
         DoublePair meanSquare;
+        double* next;  // the output history's next slot ("MeterOvs")
     };
     InputRun inputRun() const { return {inPeak_, inMs_}; }
     void endInputRun(const InputRun& run) {
         inPeak_ = run.peak;
         inMs_ = run.meanSquare;
     }
-    UsualOutputRun usualOutputRun() const { return {outPeak_, att_, outMs_}; }
+    UsualOutputRun usualOutputRun() const { return {outPeak_, att_, outMs_, next_}; }
     void endUsualOutputRun(const UsualOutputRun& run) {
         outPeak_ = run.peak;
         att_ = run.att;
         outMs_ = run.meanSquare;
+        next_ = run.next;
     }
     [[gnu::always_inline]] void inputFrame(InputRun& run, DoublePair dry) const {
         const DoublePair in = dry * inputScale_;
@@ -134,18 +136,29 @@ class MeterFrames {
     }
 
     // The usual block: the whole limiter gain and the leveller shown ("AttShow" 1, 2 and
-    // L), output peaks without the inter-sample values. The engine runs such a block with
-    // inputFrame() and usualOutputFrame(), those settings fixed where it is compiled.
-    bool takesUsualRoute() const {
-        return showBank_ && showTransient_ && showLeveller_ && !oversampled_;
-    }
+    // L). The engine runs such a block with inputFrame() and usualOutputFrame(), those
+    // settings and "MeterOvs" (oversampled()) fixed where it is compiled.
+    bool takesUsualRoute() const { return showBank_ && showTransient_ && showLeveller_; }
     // The output half of frame() for a usual block, Power on, on a run's values;
-    // `leveller` holds the leveller gain in both lanes.
+    // `leveller` holds the leveller gain in both lanes. kOversampled: oversampled().
+    template <bool kOversampled>
     [[gnu::always_inline]] void usualOutputFrame(UsualOutputRun& run, DoublePair gain,
                                                  DoublePair leveller, DoublePair out) const {
         run.att = min(gain * leveller, run.att);
-        run.peak = max(run.peak, abs(out));
-        run.meanSquare = smoothSquare(run.meanSquare, out);
+        if constexpr (kOversampled) {
+            out.store(run.next);
+            const DoublePair centre = DoublePair::load(run.next - 2 * kAlignmentDelay);
+            run.peak = max(run.peak, abs(centre));
+            run.meanSquare = smoothSquare(run.meanSquare, centre);
+            run.next += 2;
+            if (run.next == history_ + 2 * kHistoryLength) [[unlikely]] {
+                run.peak = max(run.peak, finishRun(history_, coefficients_, kernel_, kRun));
+                run.next = history_ + 2 * kHistoryTail;
+            }
+        } else {
+            run.peak = max(run.peak, abs(out));
+            run.meanSquare = smoothSquare(run.meanSquare, out);
+        }
     }
 
     // Whether frame() reads its bankShare argument this block (one of "AttShow" bits 0

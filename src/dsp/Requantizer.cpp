@@ -120,6 +120,7 @@ RequantizerFrames Requantizer::frames() {
     block.position_ = position_;
     // The most recent error, read from the history so a clear() is seen.
     block.lastError_ = RequantizerFrames::load(errors_.data() + 2 * (kShaperTaps - 1));
+    block.previousError_ = RequantizerFrames::load(errors_.data() + 2 * (kShaperTaps - 2));
     block.scale_ = RequantizerFrames::Half{scale_, scale_};
     block.inverseScale_ = RequantizerFrames::Half{inverseScale_, inverseScale_};
     block.level_ = autoblackLevel_;

@@ -81,60 +81,33 @@ class RequantizerFrames {
     }
 
     // Engine outputs in, final clipped output samples out, for frame i of the run.
-    // kWide: only inside code built for AVX2.
-    template <bool kWide>
+    // kWide: only inside code built for AVX2. kAutoblackOff: only where "Autoblack" is
+    // known to be off for the block (the fade level then stays exactly 1).
+    template <bool kWide, bool kAutoblackOff = false>
     [[gnu::always_inline]] DoublePair frame(DoublePair outPair, int i) {
-        const Half out = toHalf(outPair);
-        const Half magnitude = abs(out);
-        if (!autoblackOn_ || magnitude[0] > kSilenceThreshold || magnitude[1] > kSilenceThreshold) {
-            level_ = 1.0;
-        } else {
-            level_ = level_ - autoblackCoefficient_ * level_;
-        }
-        level_ = (level_ + 1e-30) - 1e-30;  // keeps the fade out of the denormal range
-
-        // The loop runs in units of the quantization step: the errors, the feedback and
-        // the shaped sample are all kept multiplied by S. S is a power of two, so scaling
-        // commutes exactly with every product, sum and rounding here, and every value is
-        // bit for bit S times the unscaled one; but the chain from one frame's error to
-        // the next loses a multiplication at each end.
-        //
-        // Feedback: taps 12 .. 2 (the older errors), then the most recent error, which
-        // comes from a register: each frame's error depends on the one before, and this
-        // way that chain runs through one product and one sum of the feedback.
         Half older;
         if (nextFrame_ == i) {
-            older = nextOlder_;
+            older = nextOlder_ + load(coefficients_ + 4) * previousError_;
         } else {
-            Quad sum = Quad{0.0, 0.0, 0.0, 0.0};
-#pragma GCC unroll 11
-            for (int k = kShaperTaps - 1; k >= 1; --k) {
-                Quad coefficient, error;
-                __builtin_memcpy(&coefficient, coefficients_ + 4 * k, sizeof coefficient);
-                __builtin_memcpy(&error, errors_ + 2 * (kShaperTaps - 1 + i - k), sizeof error);
-                sum = sum + coefficient * error;
-            }
-            older = __builtin_shufflevector(sum, sum, 0, 1);
-            nextOlder_ = __builtin_shufflevector(sum, sum, 2, 3);
+            older = olderTaps(i, nextOlder_);
             nextFrame_ = i + 1;
         }
-        const Half feedback = older + load(coefficients_) * lastError_;
-        const Half shaped = out * scale_ + feedback;  // x S
-
-        const Half dither = load(dither_ + 2 * i);
-        const Half levels = truncate<kWide>(shaped + scale_ + dither) - scale_;  // q - S
-        const Half quantized = levels * inverseScale_;
-
-        lastError_ = levels - shaped;  // e S
-        __builtin_memcpy(errors_ + 2 * (kShaperTaps + i), &lastError_, sizeof lastError_);
-
-        // 0.5 (|y + 1| - |y - 1|): exact for quantized samples (multiples of 2^-23 at
-        // most), and it rounds a faded sample below 2^-53 to exact zero, which is what
-        // autoblack is for. Unquantized samples take a plain min/max instead
-        // (Requantizer::frame), which keeps every bit.
-        const Half y = quantized * level_;
-        return toPair(0.5 * (abs(y + 1.0) - abs(y - 1.0)));
+        return toPair(step<kWide, kAutoblackOff>(toHalf(outPair), older, i));
     }
+
+    // frame() for frames i and i + 1 of the run, the second one's older taps taken
+    // straight from the sum of the first's.
+    template <bool kWide, bool kAutoblackOff>
+    [[gnu::always_inline]] void framePair(DoublePair out0, DoublePair out1, int i, DoublePair& y0,
+                                          DoublePair& y1) {
+        Half nextOlder;
+        const Half older0 = olderTaps(i, nextOlder);
+        y0 = toPair(step<kWide, kAutoblackOff>(toHalf(out0), older0, i));
+        const Half older1 = nextOlder + load(coefficients_ + 4) * previousError_;
+        y1 = toPair(step<kWide, kAutoblackOff>(toHalf(out1), older1, i + 1));
+    }
+
+    bool autoblackOn() const { return autoblackOn_; }
 
     // After the run's `count` frames: its last 12 errors become the ones before the next.
     [[gnu::always_inline]] void endRun(int count) {
@@ -150,6 +123,69 @@ class RequantizerFrames {
     friend class Requantizer;
     using Half = RequantizerHalf;
     using Quad = RequantizerQuad;
+
+    // Taps 12 .. 2 of frame i, from the oldest error to the newest. Taps 12 .. 3 of
+    // frames i and i + 1 run side by side (one unaligned load fetches a tap of both);
+    // their tap 2 is the error two frames before each, which comes from a register:
+    // frame i + 1's would be frame i - 1's error, whose store may not have left the
+    // store queue when the load wants it. `nextOlder` receives frame i + 1's taps 12 .. 3.
+    [[gnu::always_inline]] Half olderTaps(int i, Half& nextOlder) const {
+        Quad sum = Quad{0.0, 0.0, 0.0, 0.0};
+#pragma GCC unroll 10
+        for (int k = kShaperTaps - 1; k >= 2; --k) {
+            Quad coefficient, error;
+            __builtin_memcpy(&coefficient, coefficients_ + 4 * k, sizeof coefficient);
+            __builtin_memcpy(&error, errors_ + 2 * (kShaperTaps - 1 + i - k), sizeof error);
+            sum = sum + coefficient * error;
+        }
+        nextOlder = __builtin_shufflevector(sum, sum, 2, 3);
+        return __builtin_shufflevector(sum, sum, 0, 1) + load(coefficients_ + 4) * previousError_;
+    }
+
+    // Frame i from its older taps on: autoblack level, feedback, quantization, error.
+    template <bool kWide, bool kAutoblackOff>
+    [[gnu::always_inline]] Half step(Half out, Half older, int i) {
+        if constexpr (kAutoblackOff) {
+            level_ = 1.0;
+        } else {
+            const Half magnitude = abs(out);
+            if (!autoblackOn_ || magnitude[0] > kSilenceThreshold ||
+                magnitude[1] > kSilenceThreshold) {
+                level_ = 1.0;
+            } else {
+                level_ = level_ - autoblackCoefficient_ * level_;
+            }
+            level_ = (level_ + 1e-30) - 1e-30;  // keeps the fade out of the denormal range
+        }
+
+        // The loop runs in units of the quantization step: the errors, the feedback and
+        // the shaped sample are all kept multiplied by S. S is a power of two, so scaling
+        // commutes exactly with every product, sum and rounding here, and every value is
+        // bit for bit S times the unscaled one; but the chain from one frame's error to
+        // the next loses a multiplication at each end.
+        //
+        // Feedback: the older taps, then the most recent error, which comes from a
+        // register: each frame's error depends on the one before, and this way that chain
+        // runs through one product and one sum of the feedback.
+        const Half feedback = older + load(coefficients_) * lastError_;
+        const Half shaped = out * scale_ + feedback;  // x S
+
+        const Half dither = load(dither_ + 2 * i);
+        const Half levels = truncate<kWide>(shaped + scale_ + dither) - scale_;  // q - S
+        const Half quantized = levels * inverseScale_;
+
+        previousError_ = lastError_;
+        lastError_ = levels - shaped;  // e S
+        __builtin_memcpy(errors_ + 2 * (kShaperTaps + i), &lastError_, sizeof lastError_);
+
+        // 0.5 (|y + 1| - |y - 1|): exact for quantized samples (multiples of 2^-23 at
+        // most), and it rounds a faded sample below 2^-53 to exact zero, which is what
+        // autoblack is for. Unquantized samples take a plain min/max instead
+        // (Requantizer::frame), which keeps every bit. With autoblack off the level is
+        // exactly 1, and so is the product.
+        const Half y = kAutoblackOff ? quantized : quantized * level_;
+        return 0.5 * (abs(y + 1.0) - abs(y - 1.0));
+    }
 
     RequantizerFrames() = default;
 
@@ -213,6 +249,7 @@ class RequantizerFrames {
     int nextFrame_ = -1;  // the frame whose older taps are in nextOlder_
     Half nextOlder_ = Half{0.0, 0.0};
     Half lastError_ = Half{0.0, 0.0};  // times S
+    Half previousError_ = Half{0.0, 0.0};
     Half scale_ = Half{0.0, 0.0};
     Half inverseScale_ = Half{0.0, 0.0};
     double level_ = 0.0;

@@ -30,10 +30,13 @@
 //
 // The frames of a block run in chunks of 64, in passes: steps 1 to 5 for the whole chunk,
 // with the input meters (they read only the delayed input), then step 6 (the detector
-// values), then steps 7 to 14 with the output meters. Each frame still runs every step in
-// order; but the half-band sums no longer stand in line with the limiter's loop-carried
-// chains, and the sums of several frames run side by side (HalfbandKernels.h), each in
-// the order of the single-frame filter.
+// values), then steps 7 to 10 (the limiter's chains), step 11 (the transient envelope,
+// which reads only detector values), and steps 12 to 14 with the output meters. Each
+// value is still computed by the same operations in the same order as frame by frame;
+// but the half-band sums no longer stand in line with the limiter's loop-carried chains,
+// the sums of several frames run side by side (HalfbandKernels.h), each in the order of
+// the single-frame filter, and a pass short enough for the processor to work on several
+// of its frames at once overlaps their chains instead of waiting for each in turn.
 #pragma once
 
 #include <array>
@@ -245,6 +248,21 @@ class LimiterEngine {
         for (int f = 0; f < Frames; ++f) mids[f] = sums[f];
     }
 
+    // 1 / a and 1 / b. Paired, as one four-lane division: the divider takes a 256-bit
+    // division in the time of a 128-bit one, and each lane is the same IEEE quotient.
+    [[gnu::always_inline]] static void reciprocals(Value a, Value b, Value& ra, Value& rb) {
+        if constexpr (std::is_same_v<Value, DoublePair>) {
+            using Quad = double __attribute__((vector_size(32)));
+            const Quad d = Quad{a.v[0], a.v[1], b.v[0], b.v[1]};
+            const Quad r = 1.0 / d;
+            ra = Value(__builtin_shufflevector(r, r, 0, 1));
+            rb = Value(__builtin_shufflevector(r, r, 2, 3));
+        } else {
+            ra = Value::both(1.0) / a;
+            rb = Value::both(1.0) / b;
+        }
+    }
+
     static DoublePair asPair(PlainPair v) { return DoublePair(v.l, v.r); }
     static DoublePair asPair(DoublePair v) { return v; }
     static Value fromPair(DoublePair v) {
@@ -268,12 +286,18 @@ class LimiterEngine {
     static constexpr Index kInputAt = kHistoryAt + kHistoryTail + kChunk;
     // Hand-over from the first passes over a chunk (steps 1 to 6) to the next (7 to 14):
     // detector values, half-band mid values, the dry input, and per frame the smoothed
-    // output gain (left lane) and the leveller gain (right lane).
+    // output gain (left lane) and the leveller gain (right lane). Then from the limiter's
+    // passes (steps 7 to 11) to the last one (12 to 14): the bank envelope, the convolved
+    // transient envelope, the delayed sample and the detector value it was released with.
     static constexpr Index kDetectorAt = kInputAt + kChunk;
     static constexpr Index kMidAt = kDetectorAt + kChunk;
     static constexpr Index kDryAt = kMidAt + kChunk;
     static constexpr Index kGainsAt = kDryAt + kChunk;
-    static constexpr int kChunkValues = static_cast<int>(kGainsAt) + kChunk;
+    static constexpr Index kBankAt = kGainsAt + kChunk;
+    static constexpr Index kEnvelopeAt = kBankAt + kChunk;
+    static constexpr Index kDelayedAt = kEnvelopeAt + kChunk;
+    static constexpr Index kReleasedAt = kDelayedAt + kChunk;
+    static constexpr int kChunkValues = static_cast<int>(kReleasedAt) + kChunk;
     typename Layout::Array chunk_;
     typename Layout::Array halfbandCoefficients_;  // both lanes equal
     typename Layout::Array lookAhead_;
@@ -347,15 +371,19 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
     const auto midValues = chunk.shifted(kMidAt);
     const auto dryValues = chunk.shifted(kDryAt);
     const auto gains = chunk.shifted(kGainsAt);
+    const auto bankValues = chunk.shifted(kBankAt);
+    const auto envelopeValues = chunk.shifted(kEnvelopeAt);
+    const auto delayedValues = chunk.shifted(kDelayedAt);
+    const auto releasedValues = chunk.shifted(kReleasedAt);
     std::uint32_t* const ditherWords = ditherWords_.data();
     MeterFrames meterFrames = meters.frames();
     const bool needsBankShare = meterFrames.needsBankShare();
-    // The usual block (Power on, no requantization, the meters' usual route, an output
-    // to write) runs loop bodies built for it, without the per-frame tests of those
-    // settings.
-    const bool usualBlock = powerOn && !requantizer.enabled() && meterFrames.takesUsualRoute() &&
-                            outLeft != nullptr;
+    // The usual block (Power on, the meters' usual route, an output to write) runs loop
+    // bodies built for it, without the per-frame tests of those settings.
+    const bool usualBlock = powerOn && meterFrames.takesUsualRoute() && outLeft != nullptr;
+    const bool oversampledMeters = meterFrames.oversampled();
     RequantizerFrames requantizerFrames = requantizer.frames();
+    const bool autoblack = requantizerFrames.autoblackOn();
     NoiseGenerator dither = generator;  // a local copy keeps the three words in registers
 #if TQ_WIDE_BUILD
     constexpr bool kQuadBank = Wide && Layout::kFlavour == Flavour::Paired;
@@ -388,34 +416,6 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
     Index dryLeft = dryLength - dryIndex_;
     Index lookAheadIndex = lookAheadIndex_;
     Index windowPosition = windowPosition_;
-
-    // Measurements (the dry input aligned with the output, the limiter gain and the bank's
-    // share of it, the leveller gain, the output) and step 14 for one frame.
-    // The input meters have run in the first pass.
-    const auto finishFrame = [&]<bool kUsual>(
-        std::bool_constant<kUsual>, MeterFrames::UsualOutputRun& usualRun, Index n, Index i,
-        Value gain, Value share, Value frameGains, Value out, bool powerOn)
-                                 __attribute__((always_inline)) {
-        if constexpr (kUsual) {
-            meterFrames.usualOutputFrame(usualRun, asPair(gain), asPair(frameGains).rightInBoth(),
-                                         asPair(out));
-            const Value y = min(max(out, Value::both(-1.0)), Value::both(1.0));
-            Layout::storeFrame(outLeft, outRight, n, y);
-            return;
-        }
-        meterFrames.outputFrame(asPair(gain), asPair(share), frameGains.right(), asPair(out),
-                                powerOn);
-        // 14. Requantization or the final clip. The clip is a plain min/max: the textbook
-        // 0.5 (|o + 1| - |o - 1|) rounds away the last bit of full-precision doubles, so a
-        // sample well inside full scale would not pass unchanged.
-        Value y;
-        if (quantize) {
-            y = fromPair(requantizerFrames.template frame<Wide>(asPair(out), static_cast<int>(i)));
-        } else {
-            y = min(max(out, Value::both(-1.0)), Value::both(1.0));
-        }
-        if (outLeft != nullptr) Layout::storeFrame(outLeft, outRight, n, y);
-    };
 
     for (Index start = 0; start < frames; start += kChunk) {
         const Index count = frames - start < kChunk ? frames - start : kChunk;
@@ -545,26 +545,22 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
             }
         }
 
-        // Steps 7 to 14 for the chunk, with the measurements. The noise shaper's feedback
-        // loop runs here too, beside the limiter's own chains rather than after them. Each
-        // detector order has a loop of its own, so neither keeps the other's smoother
-        // values in registers.
-        const auto limit = [&](auto order, auto usual) __attribute__((always_inline)) {
+        // Steps 7 to 10 for the chunk: the limiter's chains. Each detector order has a loop
+        // of its own, so neither keeps the other's smoother values in registers. Nothing
+        // here calls out, so the smoother bank stays in registers for the whole chunk.
+        const auto limit = [&](auto order) __attribute__((always_inline)) {
             constexpr bool kSecondOrder = decltype(order)::value;
-            constexpr bool kUsual = decltype(usual)::value;
-            MeterFrames::UsualOutputRun usualRun = meterFrames.usualOutputRun();
             for (Index i = 0; i < count; ++i) {
-                const Index n = start + i;
                 const Value delta = detectorValues.get(i);
                 // 8. Peak window over L frames. The leaf replaced holds the detector value of
-                // the frame whose audio `delayed` is. (Taken before step 7, which touches
-                // nothing of it: the rarely taken branch inside then comes before the shared
-                // slot address is formed, which so need not be kept around it.)
-                const Value released = peak.replace(lookAheadIndex, delta);
+                // the frame whose audio is delayed in step 7. (Taken before step 7, which
+                // touches nothing of it: the rarely taken branch inside then comes before the
+                // shared slot address is formed, which so need not be kept around it.)
+                releasedValues.set(i, peak.replace(lookAheadIndex, delta));
                 const Value peaks = peak.maximum();
 
                 // 7. Look-ahead delay (L).
-                const Value delayed = lookAhead.get(lookAheadIndex);
+                delayedValues.set(i, lookAhead.get(lookAheadIndex));
                 lookAhead.set(lookAheadIndex, history.get(i + kHistoryTail - kAlignmentDelay));
                 lookAheadIndex = (lookAheadIndex + 1) & lookAheadMask;
 
@@ -572,7 +568,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                 const Value level = linkedShare * Layout::maxAcross(peaks) + ownShare * peaks;
 
                 // 10. Smoother bank. The bank envelope is reduced pairwise (max is exact, so the
-                // order does not matter) to keep the chain from the stages to the gain short.
+                // order does not matter).
                 Value bank;
 #if TQ_WIDE_BUILD
                 if constexpr (kQuadBank) {
@@ -594,55 +590,138 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                     }
                     bank = bankEnvelope(kSecondOrder ? stage2 : stage1);
                 }
-
-                // 11. Transient envelope: window maximum over N frames, block-convolved with
-                // the kernel. Mathematically it is at least the detector value of the frame
-                // whose audio is released now (every windowed maximum in the sum covers that
-                // frame), but the transform rounds either way. So the convolution is pulled
-                // down by a hair (far more than its rounding, far less than anything audible)
-                // and floored at that detector value exactly: a plateau of value P then gives
-                // exactly P, and the released sample can never exceed full scale.
-                window.replace(windowPosition, delta);
+                bankValues.set(i, bank);
+            }
+        };
+        // 11. Transient envelope: window maximum over N frames, block-convolved with the
+        // kernel. It reads only the detector values, so it has a pass of its own, where
+        // the block transforms' calls interrupt no chain held in registers. (Finished in
+        // step 12's pass.)
+        const auto transientPass = [&]() __attribute__((always_inline)) {
+            for (Index i = 0; i < count; ++i) {
+                window.replace(windowPosition, detectorValues.get(i));
                 windowPosition = (windowPosition + 1) & windowMask;
-                const Value convolved = convolver.step(window.maximum());
-                const Value envelope = max(convolved * Value::both(kConvolutionBias), released);
-
+                envelopeValues.set(i, convolver.step(window.maximum()));
+            }
+        };
+        // Steps 12 to 14 and the output measurements. The usual block (Power on, the
+        // meters' usual route, an output to write) has a loop for each combination of
+        // requantization, a known-off autoblack and oversampled output meters; a
+        // requantized one runs frames in pairs, which share the noise shaper's older taps.
+        const auto finish = [&](auto usual, auto requantized, auto autoblackOff,
+                                auto oversampledMeters) __attribute__((always_inline)) {
+            constexpr bool kUsual = decltype(usual)::value;
+            constexpr bool kRequantized = decltype(requantized)::value;
+            constexpr bool kAutoblackOff = decltype(autoblackOff)::value;
+            [[maybe_unused]] constexpr bool kOversampledMeters = decltype(oversampledMeters)::value;
+            MeterFrames::UsualOutputRun usualRun = meterFrames.usualOutputRun();
+            // Steps 12 and 13 for frame i, and its output measurements.
+            const auto output = [&](Index i) __attribute__((always_inline)) {
+                // 11, finished. Mathematically the convolved envelope is at least the
+                // detector value of the frame whose audio is released now (every windowed
+                // maximum in the sum covers that frame), but the transform rounds either way.
+                // So the convolution is pulled down by a hair (far more than its rounding,
+                // far less than anything audible) and floored at that detector value exactly:
+                // a plateau of value P then gives exactly P, and the released sample can
+                // never exceed full scale.
+                const Value bank = bankValues.get(i);
+                const Value envelope = max(envelopeValues.get(i) * Value::both(kConvolutionBias),
+                                           releasedValues.get(i));
                 // 12. Gain: (1 - T) g1 + T g2, written as g1 + T (g2 - g1) so that it is
                 // exactly g1 when both agree and never exceeds g2 (g1 <= g2 because E >= 1).
                 const Value one = Value::both(1.0);
-                const Value bankGain = one / max(bank, envelope);
-                const Value transientGain = one / max(envelope, one);
+                Value bankGain;
+                Value transientGain;
+                reciprocals(max(bank, envelope), max(envelope, one), bankGain, transientGain);
                 const Value gain = bankGain + Value::both(transient) * (transientGain - bankGain);
 
                 // 13. Output gain, or the bypass.
                 const Value frameGains = gains.get(i);
                 const Value out = kUsual || powerOn
-                                      ? gain * delayed * Value::both(frameGains.left())
+                                      ? gain * delayedValues.get(i) * Value::both(frameGains.left())
                                       : dryValues.get(i);
-
-                finishFrame(usual, usualRun, n, i, gain,
-                            !kUsual && needsBankShare ? bankShare(transient, bank) : one,
-                            frameGains, out, powerOn);
+                if constexpr (kUsual) {
+                    meterFrames.template usualOutputFrame<kOversampledMeters>(
+                        usualRun, asPair(gain), asPair(frameGains).rightInBoth(), asPair(out));
+                } else {
+                    meterFrames.outputFrame(
+                        asPair(gain), asPair(needsBankShare ? bankShare(transient, bank) : one),
+                        frameGains.right(), asPair(out), powerOn);
+                }
+                return out;
+            };
+            // 14. The final clip, a plain min/max: the textbook 0.5 (|o + 1| - |o - 1|)
+            // rounds away the last bit of full-precision doubles, so a sample well inside
+            // full scale would not pass unchanged. Requantized samples are clipped by the
+            // requantizer.
+            const auto clip = [](Value out) __attribute__((always_inline)) {
+                return min(max(out, Value::both(-1.0)), Value::both(1.0));
+            };
+            if constexpr (kUsual) {
+                Index i = 0;
+                if constexpr (kRequantized) {
+                    for (; i + 2 <= count; i += 2) {
+                        const Value out0 = output(i);
+                        const Value out1 = output(i + 1);
+                        DoublePair y0;
+                        DoublePair y1;
+                        requantizerFrames.template framePair<Wide, kAutoblackOff>(
+                            asPair(out0), asPair(out1), static_cast<int>(i), y0, y1);
+                        Layout::storeFrame(outLeft, outRight, start + i, fromPair(y0));
+                        Layout::storeFrame(outLeft, outRight, start + i + 1, fromPair(y1));
+                    }
+                }
+                for (; i < count; ++i) {
+                    const Value out = output(i);
+                    Value y;
+                    if constexpr (kRequantized) {
+                        y = fromPair(requantizerFrames.template frame<Wide, kAutoblackOff>(
+                            asPair(out), static_cast<int>(i)));
+                    } else {
+                        y = clip(out);
+                    }
+                    Layout::storeFrame(outLeft, outRight, start + i, y);
+                }
+                meterFrames.endUsualOutputRun(usualRun);
+            } else {
+                for (Index i = 0; i < count; ++i) {
+                    const Value out = output(i);
+                    const Value y = quantize ? fromPair(requantizerFrames.template frame<Wide>(
+                                                   asPair(out), static_cast<int>(i)))
+                                             : clip(out);
+                    if (outLeft != nullptr) Layout::storeFrame(outLeft, outRight, start + i, y);
+                }
             }
-            if constexpr (kUsual) meterFrames.endUsualOutputRun(usualRun);
         };
-        if (usualBlock) {
-            if (secondOrder) {
-                limit(std::true_type{}, std::true_type{});
-            } else {
-                limit(std::false_type{}, std::true_type{});
-            }
+        if (secondOrder) {
+            limit(std::true_type{});
         } else {
-            if (secondOrder) {
-                limit(std::true_type{}, std::false_type{});
+            limit(std::false_type{});
+        }
+        transientPass();
+        if (!usualBlock) {
+            finish(std::false_type{}, std::false_type{}, std::false_type{}, std::false_type{});
+        } else if (!quantize) {
+            if (oversampledMeters) {
+                finish(std::true_type{}, std::false_type{}, std::false_type{}, std::true_type{});
             } else {
-                limit(std::false_type{}, std::false_type{});
+                finish(std::true_type{}, std::false_type{}, std::false_type{}, std::false_type{});
             }
+        } else if (!autoblack) {
+            if (oversampledMeters) {
+                finish(std::true_type{}, std::true_type{}, std::true_type{}, std::true_type{});
+            } else {
+                finish(std::true_type{}, std::true_type{}, std::true_type{}, std::false_type{});
+            }
+        } else if (oversampledMeters) {
+            finish(std::true_type{}, std::true_type{}, std::false_type{}, std::true_type{});
+        } else {
+            finish(std::true_type{}, std::true_type{}, std::false_type{}, std::false_type{});
         }
 
         if (quantize) requantizerFrames.endRun(static_cast<int>(count));
 
-        // The chunk's last 63 samples become the history before the next one.
+            // The chunk's last 63 samples become the history before the next one.
 #pragma GCC unroll 8
         for (Index j = 0; j < kHistoryTail; ++j) history.set(j, history.get(count + j));
     }
