@@ -70,8 +70,11 @@ struct PlainRequantizer {
 // silence (the autoblack fade), samples far outside full scale (beyond the fast
 // truncation's range), history clears, restarts of the position and word-length changes
 // between runs. A whole run takes its words from a NoiseRun, a shorter one word by word,
-// as the engine does; odd lengths leave a frame without a neighbour.
-void expectRunsMatchThePlainLoop(int set, int bits, bool autoblack, unsigned seed, bool wide) {
+// as the engine does; odd lengths leave a frame without a neighbour. inPairs: frames in
+// pairs through framePair (autoblack known off where it is off), the last of an odd run
+// alone, as the engine's usual route runs them.
+void expectRunsMatchThePlainLoop(int set, int bits, bool autoblack, unsigned seed, bool wide,
+                                 bool inPairs = false) {
     EngineParameters parameters;
     RateSettings rates;
     rates.update(48000, 2);
@@ -137,10 +140,28 @@ void expectRunsMatchThePlainLoop(int set, int bits, bool autoblack, unsigned see
         }
         RequantizerFrames frames = requantizer.frames();
         frames.prepareDither(words.data(), count);
-        for (int i = 0; i < count; ++i, ++frame) {
-            const DoublePair in(pairs[static_cast<std::size_t>(2 * i)],
-                                pairs[static_cast<std::size_t>(2 * i + 1)]);
-            const DoublePair y = wide ? frames.frame<true>(in, i) : frames.frame<false>(in, i);
+        std::vector<DoublePair> outputs(static_cast<std::size_t>(count));
+        const auto in = [&](int i) {
+            return DoublePair(pairs[static_cast<std::size_t>(2 * i)],
+                              pairs[static_cast<std::size_t>(2 * i + 1)]);
+        };
+        int i = 0;
+        if (inPairs) {
+            for (; i + 2 <= count; i += 2) {
+                DoublePair& y0 = outputs[static_cast<std::size_t>(i)];
+                DoublePair& y1 = outputs[static_cast<std::size_t>(i + 1)];
+                if (!autoblack && wide) frames.framePair<true, true>(in(i), in(i + 1), i, y0, y1);
+                if (!autoblack && !wide) frames.framePair<false, true>(in(i), in(i + 1), i, y0, y1);
+                if (autoblack && wide) frames.framePair<true, false>(in(i), in(i + 1), i, y0, y1);
+                if (autoblack && !wide) frames.framePair<false, false>(in(i), in(i + 1), i, y0, y1);
+            }
+        }
+        for (; i < count; ++i) {
+            outputs[static_cast<std::size_t>(i)] =
+                wide ? frames.frame<true>(in(i), i) : frames.frame<false>(in(i), i);
+        }
+        for (i = 0; i < count; ++i, ++frame) {
+            const DoublePair y = outputs[static_cast<std::size_t>(i)];
             ASSERT_EQ(y.left(), expected[static_cast<std::size_t>(2 * i)])
                 << set << " frame " << frame;
             ASSERT_EQ(y.right(), expected[static_cast<std::size_t>(2 * i + 1)])
@@ -172,6 +193,17 @@ TEST(RequantizerRun, RunsMatchThePlainLoopForEveryTableWithEitherTruncation) {
         for (int set = 0; set < tq::kNoiseShapeSetCount; ++set) {
             expectRunsMatchThePlainLoop(set, set % 3, set % 2 == 0,
                                         40u + static_cast<unsigned>(set), wide);
+        }
+    }
+}
+
+TEST(RequantizerRun, FramesInPairsMatchThePlainLoop) {
+    for (bool wide : kernels()) {
+        for (int set : {0, 3, 9, 15}) {
+            for (bool autoblack : {false, true}) {
+                expectRunsMatchThePlainLoop(set, set % 3, autoblack,
+                                            70u + static_cast<unsigned>(set), wide, true);
+            }
         }
     }
 }
