@@ -27,6 +27,19 @@ struct KeepPeak {
     DoublePair peak = DoublePair::both(0.0);
     void take(int, DoublePair mid) { peak = max(peak, abs(mid)); }
 };
+// The window's centre: pair f + 32 of the history for frame f.
+constexpr int kCentre = kTaps;
+struct StoreDetector {
+    const double* history;
+    HalfbandDetectorLimits limits;
+    double* detector;
+    void take(int f, DoublePair mid) const {
+        const DoublePair centre = DoublePair::load(history + 2 * (f + kCentre));
+        const DoublePair larger = max(abs(mid), abs(centre)) * DoublePair::both(limits.margin);
+        min(max(larger, DoublePair::both(limits.floor)), DoublePair::both(limits.largest))
+            .store(detector + 2 * f);
+    }
+};
 
 template <int Frames, typename Sink>
 [[gnu::always_inline]] inline void baselineMids(const double* history, const double* c, int first,
@@ -70,10 +83,13 @@ void moveTail(double* history, int frames) {
 // compiler hoists the 32 coefficient addresses out of the loop and, short of registers
 // for them, reloads them from the stack. (Broadcasts stay: a table of coefficients four
 // times over, read as operands of the products, makes the compiler spill far more.)
-// Peaks: the largest mid magnitude per lane instead of the mids themselves.
-template <bool kPeak>
+// Peaks: the largest mid magnitude per lane instead of the mids themselves; detector:
+// the detector values (StoreDetector).
+enum class AvxOut { kMids, kPeak, kDetector };
+template <AvxOut kOut>
 [[gnu::target("avx")]] void avxRun(const double* history, const double* coefficients, int frames,
-                                   double* out) {
+                                   const HalfbandDetectorLimits* limits, double* out) {
+    constexpr bool kPeak = kOut == AvxOut::kPeak;
     constexpr int kRegisters = 4;  // eight frames, four independent chains of additions
     const __m256d signBits = _mm256_set1_pd(-0.0);
     __m256d peaks = _mm256_setzero_pd();
@@ -98,6 +114,16 @@ template <bool kPeak>
         for (int r = 0; r < kRegisters; ++r) {
             if constexpr (kPeak) {
                 peaks = _mm256_max_pd(peaks, _mm256_andnot_pd(signBits, sums[r]));
+            } else if constexpr (kOut == AvxOut::kDetector) {
+                const __m256d centre = _mm256_loadu_pd(base + 2 * (kCentre + 2 * r));
+                const __m256d larger =
+                    _mm256_mul_pd(_mm256_max_pd(_mm256_andnot_pd(signBits, sums[r]),
+                                                _mm256_andnot_pd(signBits, centre)),
+                                  _mm256_broadcast_sd(&limits->margin));
+                _mm256_storeu_pd(
+                    out + 2 * f + 4 * r,
+                    _mm256_min_pd(_mm256_max_pd(larger, _mm256_broadcast_sd(&limits->floor)),
+                                  _mm256_broadcast_sd(&limits->largest)));
             } else {
                 _mm256_storeu_pd(out + 2 * f + 4 * r, sums[r]);
             }
@@ -115,6 +141,8 @@ template <bool kPeak>
         }
         if constexpr (kPeak) {
             peak = _mm_max_pd(peak, _mm_andnot_pd(_mm256_castpd256_pd128(signBits), sum));
+        } else if constexpr (kOut == AvxOut::kDetector) {
+            StoreDetector{history, *limits, out}.take(f, DoublePair(sum));
         } else {
             _mm_store_pd(out + 2 * f, sum);
         }
@@ -144,6 +172,12 @@ void pairedHalfbandMidsBaseline(const double* history, const double* coefficient
     baselineRun(history, coefficients, frames, sink);
 }
 
+void pairedHalfbandDetectorBaseline(const double* history, const double* coefficients, int frames,
+                                    const HalfbandDetectorLimits& limits, double* detector) {
+    StoreDetector sink{history, limits, detector};
+    baselineRun(history, coefficients, frames, sink);
+}
+
 void pairedHalfbandPeakBaseline(double* history, const double* coefficients, int frames,
                                 double* peak) {
     KeepPeak sink;
@@ -160,11 +194,16 @@ bool pairedHalfbandAvxAvailable() {
 
 void pairedHalfbandMidsAvx(const double* history, const double* coefficients, int frames,
                            double* mids) {
-    avxRun<false>(history, coefficients, frames, mids);
+    avxRun<AvxOut::kMids>(history, coefficients, frames, nullptr, mids);
+}
+
+void pairedHalfbandDetectorAvx(const double* history, const double* coefficients, int frames,
+                               const HalfbandDetectorLimits& limits, double* detector) {
+    avxRun<AvxOut::kDetector>(history, coefficients, frames, &limits, detector);
 }
 
 void pairedHalfbandPeakAvx(double* history, const double* coefficients, int frames, double* peak) {
-    avxRun<true>(history, coefficients, frames, peak);
+    avxRun<AvxOut::kPeak>(history, coefficients, frames, nullptr, peak);
     avxMoveTail(history, frames);
 }
 #else
@@ -175,13 +214,19 @@ void pairedHalfbandMidsAvx(const double* history, const double* coefficients, in
     pairedHalfbandMidsBaseline(history, coefficients, frames, mids);
 }
 
+void pairedHalfbandDetectorAvx(const double* history, const double* coefficients, int frames,
+                               const HalfbandDetectorLimits& limits, double* detector) {
+    pairedHalfbandDetectorBaseline(history, coefficients, frames, limits, detector);
+}
+
 void pairedHalfbandPeakAvx(double* history, const double* coefficients, int frames, double* peak) {
     pairedHalfbandPeakBaseline(history, coefficients, frames, peak);
 }
 #endif
 
-PairedHalfbandKernel pairedHalfbandKernel() {
-    return pairedHalfbandAvxAvailable() ? &pairedHalfbandMidsAvx : &pairedHalfbandMidsBaseline;
+PairedHalfbandDetectorKernel pairedHalfbandDetectorKernel() {
+    return pairedHalfbandAvxAvailable() ? &pairedHalfbandDetectorAvx
+                                        : &pairedHalfbandDetectorBaseline;
 }
 
 PairedHalfbandPeakKernel pairedHalfbandPeakKernel() {

@@ -23,20 +23,39 @@ using PairedHalfbandKernel = void (*)(const double* history, const double* coeff
 using PairedHalfbandPeakKernel = void (*)(double* history, const double* coefficients, int frames,
                                           double* peak);
 
+// The same filter as the limiter's oversampled detector takes it: per frame f and lane
+//   min(max(max(|mid|, |x[f + 32]|) * margin, floor), largest),
+// the larger magnitude of the mid value and of the sample at the window's centre, with a
+// margin, clamped. (That is the magnitude of whichever of the two is larger, times the
+// margin: the same bits, as a product's magnitude does not depend on the sign.)
+// `detector`: 2 * frames doubles, 16-byte aligned.
+struct HalfbandDetectorLimits {
+    double margin;
+    double floor;
+    double largest;
+};
+using PairedHalfbandDetectorKernel = void (*)(const double* history, const double* coefficients,
+                                              int frames, const HalfbandDetectorLimits& limits,
+                                              double* detector);
+
 // The kernels for this processor: AVX where the processor and the system support it,
 // else SSE2 (or plain code off x86).
-PairedHalfbandKernel pairedHalfbandKernel();
+PairedHalfbandDetectorKernel pairedHalfbandDetectorKernel();
 PairedHalfbandPeakKernel pairedHalfbandPeakKernel();
 
-// The kernels by name, so tests can compare them.
+// The kernels by name, so tests can compare them (the mid values themselves only there).
 void pairedHalfbandMidsBaseline(const double* history, const double* coefficients, int frames,
                                 double* mids);
+void pairedHalfbandDetectorBaseline(const double* history, const double* coefficients, int frames,
+                                    const HalfbandDetectorLimits& limits, double* detector);
 void pairedHalfbandPeakBaseline(double* history, const double* coefficients, int frames,
                                 double* peak);
 bool pairedHalfbandAvxAvailable();
 // Only where pairedHalfbandAvxAvailable().
 void pairedHalfbandMidsAvx(const double* history, const double* coefficients, int frames,
                            double* mids);
+void pairedHalfbandDetectorAvx(const double* history, const double* coefficients, int frames,
+                               const HalfbandDetectorLimits& limits, double* detector);
 void pairedHalfbandPeakAvx(double* history, const double* coefficients, int frames, double* peak);
 
 }  // namespace tq

@@ -285,13 +285,12 @@ class LimiterEngine {
     // The paired flavour's chunk of sanitised input (InputChunk.h).
     static constexpr Index kInputAt = kHistoryAt + kHistoryTail + kChunk;
     // Hand-over from the first passes over a chunk (steps 1 to 6) to the next (7 to 14):
-    // detector values, half-band mid values, the dry input, and per frame the smoothed
+    // detector values, the dry input, and per frame the smoothed
     // output gain (left lane) and the leveller gain (right lane). Then from the limiter's
     // passes (steps 7 to 11) to the last one (12 to 14): the bank envelope, the convolved
     // transient envelope, the delayed sample and the detector value it was released with.
     static constexpr Index kDetectorAt = kInputAt + kChunk;
-    static constexpr Index kMidAt = kDetectorAt + kChunk;
-    static constexpr Index kDryAt = kMidAt + kChunk;
+    static constexpr Index kDryAt = kDetectorAt + kChunk;
     static constexpr Index kGainsAt = kDryAt + kChunk;
     static constexpr Index kBankAt = kGainsAt + kChunk;
     static constexpr Index kEnvelopeAt = kBankAt + kChunk;
@@ -306,7 +305,9 @@ class LimiterEngine {
     SlidingMaximumPair<Layout> peak_;
     SlidingMaximumPair<Layout> window_;
     BlockConvolver<Layout> convolver_;
-    const PairedHalfbandKernel halfbandKernel_ = pairedHalfbandKernel();
+    const PairedHalfbandDetectorKernel halfbandDetectorKernel_ = pairedHalfbandDetectorKernel();
+    static constexpr HalfbandDetectorLimits kDetectorLimits{kOversampleMargin, kDetectorFloor,
+                                                            SlidingMaxTree::kLargestValue};
     alignas(16) std::array<std::uint32_t, NoiseRun::kWords> ditherWords_{};
 
     double smoothedDrive_ = 1.0;
@@ -368,7 +369,6 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
     auto convolver = convolver_.cursor();
     const auto inputValues = chunk.shifted(kInputAt);
     const auto detectorValues = chunk.shifted(kDetectorAt);
-    const auto midValues = chunk.shifted(kMidAt);
     const auto dryValues = chunk.shifted(kDryAt);
     const auto gains = chunk.shifted(kGainsAt);
     const auto bankValues = chunk.shifted(kBankAt);
@@ -527,9 +527,10 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
         };
         if (oversample) {
             if constexpr (Layout::kFlavour == Flavour::Paired) {
-                halfbandKernel_(history.pairs, coefficients.pairs, static_cast<int>(count),
-                                midValues.pairs);
-                for (int i = 0; i < count; ++i) oversampledDetector(i, midValues.get(i));
+                // The same values, the kernel taking the larger magnitude and the clamps
+                // where its sums are still in registers.
+                halfbandDetectorKernel_(history.pairs, coefficients.pairs, static_cast<int>(count),
+                                        kDetectorLimits, detectorValues.pairs);
             } else {
                 int i = 0;
                 for (; i + kSideBySide <= count; i += kSideBySide) {
