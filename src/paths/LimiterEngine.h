@@ -423,8 +423,8 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
         // The chunk's dither: four generator words per frame, 4 count in all, made before
         // the frames that use them (they do not depend on the audio). Word t of the chunk
         // is kept at 4 (t mod 64) + t / 64. A whole chunk's 256 words are one NoiseRun,
-        // which the first pass steps along, one row of four words per frame, in the
-        // throughput its own short chains leave free; a shorter chunk draws them one by one.
+        // which step 11's pass steps along, one row of four words per frame, in the
+        // throughput its transforms leave free; a shorter chunk draws them one by one.
         const bool wholeRun = quantize && count == NoiseRun::kStretch;
         NoiseRun noiseRun;
         if (wholeRun) {
@@ -450,12 +450,10 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
 
         // Steps 1 to 5 for the whole chunk: input to half-band history. A loop for each
         // combination of the chunk's constants, so no frame tests them.
-        const auto prepare = [&](auto stepsNoise, auto oversampled) __attribute__((always_inline)) {
-            constexpr bool kStepsNoise = decltype(stepsNoise)::value;
+        const auto prepare = [&](auto oversampled) __attribute__((always_inline)) {
             constexpr bool kOversampled = decltype(oversampled)::value;
             MeterFrames::InputRun inputRun = meterFrames.inputRun();
             for (Index i = 0; i < count; ++i) {
-                if constexpr (kStepsNoise) noiseRun.step(ditherWords + 4 * i);
                 const Index n = start + i;
 
                 Value x = Value::both(0.0);
@@ -503,19 +501,11 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
             }
             meterFrames.endInputRun(inputRun);
         };
-        if (wholeRun) {
-            if (oversample) {
-                prepare(std::true_type{}, std::true_type{});
-            } else {
-                prepare(std::true_type{}, std::false_type{});
-            }
-            noiseRun.finish(dither);
-        } else if (oversample) {
-            prepare(std::false_type{}, std::true_type{});
+        if (oversample) {
+            prepare(std::true_type{});
         } else {
-            prepare(std::false_type{}, std::false_type{});
+            prepare(std::false_type{});
         }
-        if (quantize) requantizerFrames.prepareDither(ditherWords, static_cast<int>(count));
 
         // 6. Detector, Oversample on: the larger of the aligned sample (31 frames old, its
         // window's centre) and the mid value between it and its successor, with a margin.
@@ -598,8 +588,9 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
         // kernel. It reads only the detector values, so it has a pass of its own, where
         // the block transforms' calls interrupt no chain held in registers. (Finished in
         // step 12's pass.)
-        const auto transientPass = [&]() __attribute__((always_inline)) {
+        const auto transientPass = [&](auto stepsNoise) __attribute__((always_inline)) {
             for (Index i = 0; i < count; ++i) {
+                if constexpr (decltype(stepsNoise)::value) noiseRun.step(ditherWords + 4 * i);
                 window.replace(windowPosition, detectorValues.get(i));
                 windowPosition = (windowPosition + 1) & windowMask;
                 envelopeValues.set(i, convolver.step(window.maximum()));
@@ -699,7 +690,13 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
         } else {
             limit(std::false_type{});
         }
-        transientPass();
+        if (wholeRun) {
+            transientPass(std::true_type{});
+            noiseRun.finish(dither);
+        } else {
+            transientPass(std::false_type{});
+        }
+        if (quantize) requantizerFrames.prepareDither(ditherWords, static_cast<int>(count));
         if (!usualBlock) {
             finish(std::false_type{}, std::false_type{}, std::false_type{}, std::false_type{});
         } else if (!quantize) {
