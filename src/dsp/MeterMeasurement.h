@@ -120,18 +120,9 @@ class MeterFrames {
         }
 
         if (oversampled_) {
-            out.store(next_);
-            const DoublePair centre = DoublePair::load(next_ - 2 * kAlignmentDelay);
-            outPeak_ = max(outPeak_, abs(centre));
-            outMs_ = smoothSquare(outMs_, centre);
-            next_ += 2;
-            if (next_ == history_ + 2 * kHistoryLength) [[unlikely]] {
-                outPeak_ = max(outPeak_, finishRun(history_, coefficients_, kernel_, kRun));
-                next_ = history_ + 2 * kHistoryTail;
-            }
+            measureOutput<true>(outPeak_, outMs_, next_, out);
         } else {
-            outPeak_ = max(outPeak_, abs(out));
-            outMs_ = smoothSquare(outMs_, out);
+            measureOutput<false>(outPeak_, outMs_, next_, out);
         }
     }
 
@@ -145,20 +136,7 @@ class MeterFrames {
     [[gnu::always_inline]] void usualOutputFrame(UsualOutputRun& run, DoublePair gain,
                                                  DoublePair leveller, DoublePair out) const {
         run.att = min(gain * leveller, run.att);
-        if constexpr (kOversampled) {
-            out.store(run.next);
-            const DoublePair centre = DoublePair::load(run.next - 2 * kAlignmentDelay);
-            run.peak = max(run.peak, abs(centre));
-            run.meanSquare = smoothSquare(run.meanSquare, centre);
-            run.next += 2;
-            if (run.next == history_ + 2 * kHistoryLength) [[unlikely]] {
-                run.peak = max(run.peak, finishRun(history_, coefficients_, kernel_, kRun));
-                run.next = history_ + 2 * kHistoryTail;
-            }
-        } else {
-            run.peak = max(run.peak, abs(out));
-            run.meanSquare = smoothSquare(run.meanSquare, out);
-        }
+        measureOutput<kOversampled>(run.peak, run.meanSquare, run.next, out);
     }
 
     // Whether frame() reads its bankShare argument this block (one of "AttShow" bits 0
@@ -180,6 +158,28 @@ class MeterFrames {
           next_(history + 2 * kHistoryTail),
           coefficients_(coefficients),
           kernel_(kernel) {}
+
+    // The output's peak and mean square, on the record's values or a run's. Oversampled,
+    // the output enters the history and the centre sample (31 frames old) is measured;
+    // the run's mid values enter the peak when it is full.
+    template <bool kOversampled>
+    [[gnu::always_inline]] void measureOutput(DoublePair& peak, DoublePair& meanSquare,
+                                              double*& next, DoublePair out) const {
+        if constexpr (kOversampled) {
+            out.store(next);
+            const DoublePair centre = DoublePair::load(next - 2 * kAlignmentDelay);
+            peak = max(peak, abs(centre));
+            meanSquare = smoothSquare(meanSquare, centre);
+            next += 2;
+            if (next == history_ + 2 * kHistoryLength) [[unlikely]] {
+                peak = max(peak, finishRun(history_, coefficients_, kernel_, kRun));
+                next = history_ + 2 * kHistoryTail;
+            }
+        } else {
+            peak = max(peak, abs(out));
+            meanSquare = smoothSquare(meanSquare, out);
+        }
+    }
 
     // Frames in the run so far.
     int runLength() const { return static_cast<int>(next_ - history_) / 2 - kHistoryTail; }

@@ -87,7 +87,7 @@ class RequantizerFrames {
     [[gnu::always_inline]] DoublePair frame(DoublePair outPair, int i) {
         Half older;
         if (nextFrame_ == i) {
-            older = nextOlder_ + load(coefficients_ + 4) * previousError_;
+            older = withSecondTap(nextOlder_);
         } else {
             older = olderTaps(i, nextOlder_);
             nextFrame_ = i + 1;
@@ -103,7 +103,7 @@ class RequantizerFrames {
         Half nextOlder;
         const Half older0 = olderTaps(i, nextOlder);
         y0 = toPair(step<kWide, kAutoblackOff>(toHalf(out0), older0, i));
-        const Half older1 = nextOlder + load(coefficients_ + 4) * previousError_;
+        const Half older1 = withSecondTap(nextOlder);
         y1 = toPair(step<kWide, kAutoblackOff>(toHalf(out1), older1, i + 1));
     }
 
@@ -126,9 +126,8 @@ class RequantizerFrames {
 
     // Taps 12 .. 2 of frame i, from the oldest error to the newest. Taps 12 .. 3 of
     // frames i and i + 1 run side by side (one unaligned load fetches a tap of both);
-    // their tap 2 is the error two frames before each, which comes from a register:
-    // frame i + 1's would be frame i - 1's error, whose store may not have left the
-    // store queue when the load wants it. `nextOlder` receives frame i + 1's taps 12 .. 3.
+    // their tap 2 is added by withSecondTap, as each frame comes. `nextOlder` receives
+    // frame i + 1's taps 12 .. 3.
     [[gnu::always_inline]] Half olderTaps(int i, Half& nextOlder) const {
         Quad sum = Quad{0.0, 0.0, 0.0, 0.0};
 #pragma GCC unroll 10
@@ -139,7 +138,14 @@ class RequantizerFrames {
             sum = sum + coefficient * error;
         }
         nextOlder = __builtin_shufflevector(sum, sum, 2, 3);
-        return __builtin_shufflevector(sum, sum, 0, 1) + load(coefficients_ + 4) * previousError_;
+        return withSecondTap(__builtin_shufflevector(sum, sum, 0, 1));
+    }
+
+    // A frame's taps 12 .. 3 plus its tap 2: the error two frames before it, which a
+    // register holds (previousError_), so a pair's second frame needs no load of the
+    // error its first frame has just stored.
+    [[gnu::always_inline]] Half withSecondTap(Half olderTaps) const {
+        return olderTaps + load(coefficients_ + 4) * previousError_;
     }
 
     // Frame i from its older taps on: autoblack level, feedback, quantization, error.
@@ -248,8 +254,8 @@ class RequantizerFrames {
     int position_ = 0;
     int nextFrame_ = -1;  // the frame whose older taps are in nextOlder_
     Half nextOlder_ = Half{0.0, 0.0};
-    Half lastError_ = Half{0.0, 0.0};  // times S
-    Half previousError_ = Half{0.0, 0.0};
+    Half lastError_ = Half{0.0, 0.0};      // times S
+    Half previousError_ = Half{0.0, 0.0};  // the error before lastError_, times S
     Half scale_ = Half{0.0, 0.0};
     Half inverseScale_ = Half{0.0, 0.0};
     double level_ = 0.0;

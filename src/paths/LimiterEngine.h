@@ -285,8 +285,8 @@ class LimiterEngine {
     // The paired flavour's chunk of sanitised input (InputChunk.h).
     static constexpr Index kInputAt = kHistoryAt + kHistoryTail + kChunk;
     // Hand-over from the first passes over a chunk (steps 1 to 6) to the next (7 to 14):
-    // detector values, the dry input, and per frame the smoothed
-    // output gain (left lane) and the leveller gain (right lane). Then from the limiter's
+    // detector values, the dry input, and per frame the smoothed output gain (left lane)
+    // and the leveller gain (right lane). Then from the limiter's
     // passes (steps 7 to 11) to the last one (12 to 14): the bank envelope, the convolved
     // transient envelope, the delayed sample and the detector value it was released with.
     static constexpr Index kDetectorAt = kInputAt + kChunk;
@@ -717,9 +717,11 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
             finish(std::true_type{}, std::true_type{}, std::false_type{}, std::false_type{});
         }
 
-        if (quantize) requantizerFrames.endRun(static_cast<int>(count));
+        if (quantize) {
+            requantizerFrames.endRun(static_cast<int>(count));
+        }
 
-            // The chunk's last 63 samples become the history before the next one.
+        // The chunk's last 63 samples become the history before the next one.
 #pragma GCC unroll 8
         for (Index j = 0; j < kHistoryTail; ++j) history.set(j, history.get(count + j));
     }
