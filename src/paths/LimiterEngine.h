@@ -30,9 +30,9 @@
 //
 // The frames of a block run in chunks of 64, in passes: steps 1 to 5 for the whole chunk,
 // with the input meters (they read only the delayed input), then step 6 (the detector
-// values), then steps 7 to 10 (the limiter's chains), step 11 (the transient envelope,
-// which reads only detector values), and steps 12 to 14 with the output meters. Each
-// value is still computed by the same operations in the same order as frame by frame;
+// values), then steps 7 to 10 (the limiter's chains), steps 11 and 12 (the transient
+// envelope, which reads only detector values, and the gain), and steps 13 and 14 with the
+// output meters. Each value is still computed by the same operations in the same order as frame by frame;
 // but the half-band sums no longer stand in line with the limiter's loop-carried chains,
 // the sums of several frames run side by side (HalfbandKernels.h), each in the order of
 // the single-frame filter, and a pass short enough for the processor to work on several
@@ -205,11 +205,9 @@ class LimiterEngine {
         return Value(sanitizeInput(x.left()), sanitizeInput(x.right()));
     }
 
-    // max(1, E) over the eight stages, reduced pairwise.
+    // E, the largest of the eight stages, reduced pairwise (the bank gain takes max(1, E)).
     static Value bankEnvelope(const Value* s) {
-        return max(
-            max(max(max(s[0], s[1]), max(s[2], s[3])), max(max(s[4], s[5]), max(s[6], s[7]))),
-            Value::both(1.0));
+        return max(max(max(s[0], s[1]), max(s[2], s[3])), max(max(s[4], s[5]), max(s[6], s[7])));
     }
 
     // A frame's detector value from its (aligned or oversampled) sample: the magnitude,
@@ -220,9 +218,11 @@ class LimiterEngine {
                    Value::both(SlidingMaxTree::kLargestValue));
     }
 
-    // The smoother bank's share T + (1 - T) / E of the limiter gain, for the meters.
-    static Value bankShare(double transient, Value bank) {
-        return Value::both(transient) + Value::both(1.0 - transient) / bank;
+    // The smoother bank's share T + (1 - T) / max(1, E) of the limiter gain, for the
+    // meters.
+    static Value bankShare(double transient, Value bankEnvelope) {
+        return Value::both(transient) +
+               Value::both(1.0 - transient) / max(bankEnvelope, Value::both(1.0));
     }
 
     // Half-band mid values of `Frames` consecutive frames, the first being frame `first`
@@ -286,15 +286,15 @@ class LimiterEngine {
     static constexpr Index kInputAt = kHistoryAt + kHistoryTail + kChunk;
     // Hand-over from the first passes over a chunk (steps 1 to 6) to the next (7 to 14):
     // detector values, the dry input, and per frame the smoothed output gain (left lane)
-    // and the leveller gain (right lane). Then from the limiter's
-    // passes (steps 7 to 11) to the last one (12 to 14): the bank envelope, the convolved
-    // transient envelope, the delayed sample and the detector value it was released with.
+    // and the leveller gain (right lane). Between the limiter's passes (steps 7 to 10,
+    // then 11 and 12): the bank envelope E and the detector value each delayed sample was
+    // released with. To the last pass (13 and 14): the limiter gain and the delayed sample.
     static constexpr Index kDetectorAt = kInputAt + kChunk;
     static constexpr Index kDryAt = kDetectorAt + kChunk;
     static constexpr Index kGainsAt = kDryAt + kChunk;
     static constexpr Index kBankAt = kGainsAt + kChunk;
-    static constexpr Index kEnvelopeAt = kBankAt + kChunk;
-    static constexpr Index kDelayedAt = kEnvelopeAt + kChunk;
+    static constexpr Index kLimiterGainAt = kBankAt + kChunk;
+    static constexpr Index kDelayedAt = kLimiterGainAt + kChunk;
     static constexpr Index kReleasedAt = kDelayedAt + kChunk;
     static constexpr int kChunkValues = static_cast<int>(kReleasedAt) + kChunk;
     typename Layout::Array chunk_;
@@ -372,7 +372,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
     const auto dryValues = chunk.shifted(kDryAt);
     const auto gains = chunk.shifted(kGainsAt);
     const auto bankValues = chunk.shifted(kBankAt);
-    const auto envelopeValues = chunk.shifted(kEnvelopeAt);
+    const auto limiterGains = chunk.shifted(kLimiterGainAt);
     const auto delayedValues = chunk.shifted(kDelayedAt);
     const auto releasedValues = chunk.shifted(kReleasedAt);
     std::uint32_t* const ditherWords = ditherWords_.data();
@@ -586,17 +586,38 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
         };
         // 11. Transient envelope: window maximum over N frames, block-convolved with the
         // kernel. It reads only the detector values, so it has a pass of its own, where
-        // the block transforms' calls interrupt no chain held in registers. (Finished in
-        // step 12's pass.)
+        // the block transforms' calls interrupt no chain held in registers. Step 12 (the
+        // gain) is taken here too: its division's long latency then overlaps the
+        // transforms', which leave the processor waiting, instead of keeping the last
+        // pass's frames waiting in the scheduler.
         const auto transientPass = [&](auto stepsNoise) __attribute__((always_inline)) {
             for (Index i = 0; i < count; ++i) {
                 if constexpr (decltype(stepsNoise)::value) noiseRun.step(ditherWords + 4 * i);
                 window.replace(windowPosition, detectorValues.get(i));
                 windowPosition = (windowPosition + 1) & windowMask;
-                envelopeValues.set(i, convolver.step(window.maximum()));
+                // Mathematically the convolved envelope is at least the detector value of
+                // the frame whose audio is released now (every windowed maximum in the sum
+                // covers that frame), but the transform rounds either way. So the
+                // convolution is pulled down by a hair (far more than its rounding, far
+                // less than anything audible) and floored at that detector value exactly:
+                // a plateau of value P then gives exactly P, and the released sample can
+                // never exceed full scale.
+                const Value envelope =
+                    max(convolver.step(window.maximum()) * Value::both(kConvolutionBias),
+                        releasedValues.get(i));
+                // 12. Gain: (1 - T) g1 + T g2, written as g1 + T (g2 - g1) so that it is
+                // exactly g1 when both agree and never exceeds g2 (g1 <= g2 because E >= 1).
+                // max(E, 1, envelope) is max(max(1, E), envelope): maxima are exact in
+                // any order, so the bank envelope's floor at 1 is taken here, once.
+                const Value flooredEnvelope = max(envelope, Value::both(1.0));
+                Value bankGain;
+                Value transientGain;
+                reciprocals(max(bankValues.get(i), flooredEnvelope), flooredEnvelope, bankGain,
+                            transientGain);
+                limiterGains.set(i, bankGain + Value::both(transient) * (transientGain - bankGain));
             }
         };
-        // Steps 12 to 14 and the output measurements. The usual block (Power on, the
+        // Steps 13 and 14 and the output measurements. The usual block (Power on, the
         // meters' usual route, an output to write) has a loop for each combination of
         // requantization, a known-off autoblack and oversampled output meters; a
         // requantized one runs frames in pairs, which share the noise shaper's older taps.
@@ -609,23 +630,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
             MeterFrames::UsualOutputRun usualRun = meterFrames.usualOutputRun();
             // Steps 12 and 13 for frame i, and its output measurements.
             const auto output = [&](Index i) __attribute__((always_inline)) {
-                // 11, finished. Mathematically the convolved envelope is at least the
-                // detector value of the frame whose audio is released now (every windowed
-                // maximum in the sum covers that frame), but the transform rounds either way.
-                // So the convolution is pulled down by a hair (far more than its rounding,
-                // far less than anything audible) and floored at that detector value exactly:
-                // a plateau of value P then gives exactly P, and the released sample can
-                // never exceed full scale.
-                const Value bank = bankValues.get(i);
-                const Value envelope = max(envelopeValues.get(i) * Value::both(kConvolutionBias),
-                                           releasedValues.get(i));
-                // 12. Gain: (1 - T) g1 + T g2, written as g1 + T (g2 - g1) so that it is
-                // exactly g1 when both agree and never exceeds g2 (g1 <= g2 because E >= 1).
-                const Value one = Value::both(1.0);
-                Value bankGain;
-                Value transientGain;
-                reciprocals(max(bank, envelope), max(envelope, one), bankGain, transientGain);
-                const Value gain = bankGain + Value::both(transient) * (transientGain - bankGain);
+                const Value gain = limiterGains.get(i);
 
                 // 13. Output gain, or the bypass.
                 const Value frameGains = gains.get(i);
@@ -637,7 +642,9 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                         usualRun, asPair(gain), asPair(frameGains).rightInBoth(), asPair(out));
                 } else {
                     meterFrames.outputFrame(
-                        asPair(gain), asPair(needsBankShare ? bankShare(transient, bank) : one),
+                        asPair(gain),
+                        asPair(needsBankShare ? bankShare(transient, bankValues.get(i))
+                                              : Value::both(1.0)),
                         frameGains.right(), asPair(out), powerOn);
                 }
                 return out;

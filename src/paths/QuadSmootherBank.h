@@ -64,22 +64,36 @@ class QuadSmootherBank {
 
     // One frame: every stage towards `level`; the second stages follow the first ones
     // when kSecondOrder.
+    //
+    // The rate is chosen by the sign of the difference the step multiplies, rather than by
+    // a comparison: the difference of two finite values is negative exactly when the
+    // first is the smaller, so the attack goes where the level is above the stage (or
+    // the first stage above the second) and the release where it is below. Where the two
+    // are equal the comparison and the sign may pick different rates, but the difference
+    // is then zero and so is the step, whichever rate multiplies it. This saves the
+    // comparisons, which compete with the products and maxima for the same two pipes.
     template <bool kSecondOrder>
     [[gnu::always_inline]] void step(DoublePair level) {
         const Half levelHalf = level.v;
         // Spelled out lane by lane: one insert, where the shuffle takes a copy and a permute.
         const Quad level4 = Quad{levelHalf[0], levelHalf[1], levelHalf[0], levelHalf[1]};
         forEachRegister([&]<int j>() {
-            const Quad rate1 = level4 >= stage1_[j] ? attack_[j] : release_[j];
-            stage1_[j] = stage1_[j] + rate1 * (level4 - stage1_[j]);
+            // A signed view of the bits compared with 0 is one blend on the sign bit (a
+            // vector cast keeps the bits; std::bit_cast would return an AVX vector).
+            const Quad towardsLevel = level4 - stage1_[j];
+            const Quad rate1 =
+                (SignedQuad)towardsLevel < 0 ? release_[j] : attack_[j];
+            stage1_[j] = stage1_[j] + rate1 * towardsLevel;
             if constexpr (kSecondOrder) {
-                const Quad rate2 = stage1_[j] > stage2_[j] ? attack_[j] : release_[j];
-                stage2_[j] = stage2_[j] + rate2 * (stage1_[j] - stage2_[j]);
+                const Quad towardsStage1 = stage1_[j] - stage2_[j];
+                const Quad rate2 =
+                    (SignedQuad)towardsStage1 < 0 ? release_[j] : attack_[j];
+                stage2_[j] = stage2_[j] + rate2 * towardsStage1;
             }
         });
     }
 
-    // max(1, E) over the eight first or second stages.
+    // E, the largest of the eight first or second stages (the bank gain takes max(1, E)).
     template <bool kSecondOrder>
     [[gnu::always_inline]] DoublePair envelope() const {
         const Quad(&s)[kRegisters] = kSecondOrder ? stage2_ : stage1_;
@@ -90,7 +104,7 @@ class QuadSmootherBank {
         const Quad m = m01 > m23 ? m01 : m23;
         const Half low = __builtin_shufflevector(m, m, 0, 1);
         const Half high = __builtin_shufflevector(m, m, 2, 3);
-        return max(DoublePair(low), max(DoublePair(high), DoublePair::both(1.0)));
+        return max(DoublePair(low), DoublePair(high));
     }
 
   private:
@@ -105,6 +119,8 @@ class QuadSmootherBank {
 
     using Quad = double __attribute__((vector_size(32)));
     using Half = double __attribute__((vector_size(16)));
+    using SignedQuad = long long __attribute__((vector_size(32)));
+
     Quad stage1_[kRegisters];
     Quad stage2_[kRegisters];
     Quad attack_[kRegisters];
