@@ -293,7 +293,7 @@ class LimiterEngine {
     static constexpr Index kDryAt = kDetectorAt + kChunk;
     static constexpr Index kGainsAt = kDryAt + kChunk;
     static constexpr Index kBankAt = kGainsAt + kChunk;
-    static constexpr Index kLimiterGainAt = kBankAt + kChunk;
+    static constexpr Index kLimiterGainAt = kBankAt + 2 * kChunk;
     static constexpr Index kDelayedAt = kLimiterGainAt + kChunk;
     static constexpr Index kReleasedAt = kDelayedAt + kChunk;
     static constexpr int kChunkValues = static_cast<int>(kReleasedAt) + kChunk;
@@ -371,7 +371,11 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
     const auto detectorValues = chunk.shifted(kDetectorAt);
     const auto dryValues = chunk.shifted(kDryAt);
     const auto gains = chunk.shifted(kGainsAt);
+    // Frame i's bank envelope E is the larger of its two values 2i and 2i + 1.
     const auto bankValues = chunk.shifted(kBankAt);
+    const auto storedBankEnvelope = [bankValues](Index i) __attribute__((always_inline)) {
+        return max(bankValues.get(2 * i), bankValues.get(2 * i + 1));
+    };
     const auto limiterGains = chunk.shifted(kLimiterGainAt);
     const auto delayedValues = chunk.shifted(kDelayedAt);
     const auto releasedValues = chunk.shifted(kReleasedAt);
@@ -560,11 +564,10 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
 
                 // 10. Smoother bank. The bank envelope is reduced pairwise (max is exact, so the
                 // order does not matter).
-                Value bank;
 #if TQ_WIDE_BUILD
                 if constexpr (kQuadBank) {
                     quadBank.step<kSecondOrder>(level);
-                    bank = quadBank.envelope<kSecondOrder>();
+                    quadBank.storeEnvelopeHalves<kSecondOrder>(bankValues.pairs + 4 * i);
                 }
 #endif
                 if constexpr (!kQuadBank) {
@@ -579,9 +582,10 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                             stage2[k] = guard(stage2[k] + rate2 * (stage1[k] - stage2[k]));
                         }
                     }
-                    bank = bankEnvelope(kSecondOrder ? stage2 : stage1);
+                    const Value bank = bankEnvelope(kSecondOrder ? stage2 : stage1);
+                    bankValues.set(2 * i, bank);
+                    bankValues.set(2 * i + 1, bank);
                 }
-                bankValues.set(i, bank);
             }
         };
         // 11. Transient envelope: window maximum over N frames, block-convolved with the
@@ -612,7 +616,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                 const Value flooredEnvelope = max(envelope, Value::both(1.0));
                 Value bankGain;
                 Value transientGain;
-                reciprocals(max(bankValues.get(i), flooredEnvelope), flooredEnvelope, bankGain,
+                reciprocals(max(storedBankEnvelope(i), flooredEnvelope), flooredEnvelope, bankGain,
                             transientGain);
                 limiterGains.set(i, bankGain + Value::both(transient) * (transientGain - bankGain));
             }
@@ -643,7 +647,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                 } else {
                     meterFrames.outputFrame(
                         asPair(gain),
-                        asPair(needsBankShare ? bankShare(transient, bankValues.get(i))
+                        asPair(needsBankShare ? bankShare(transient, storedBankEnvelope(i))
                                               : Value::both(1.0)),
                         frameGains.right(), asPair(out), powerOn);
                 }

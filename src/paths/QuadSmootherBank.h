@@ -93,18 +93,19 @@ class QuadSmootherBank {
         });
     }
 
-    // E, the largest of the eight first or second stages (the bank gain takes max(1, E)).
+    // E, the largest of the eight first or second stages (the bank gain takes max(1, E)),
+    // as two pairs whose larger is E: the maximum of the even stages' and of the odd
+    // stages' values, stored to `pairs` (four doubles). The last maximum, across the
+    // register's halves, is left to the reader, which takes it off this loop's chains.
     template <bool kSecondOrder>
-    [[gnu::always_inline]] DoublePair envelope() const {
+    [[gnu::always_inline]] void storeEnvelopeHalves(double* pairs) const {
         const Quad(&s)[kRegisters] = kSecondOrder ? stage2_ : stage1_;
         // Written out: a function taking these vectors by value would change its ABI
         // with the build's instruction set.
         const Quad m01 = s[0] > s[1] ? s[0] : s[1];
         const Quad m23 = s[2] > s[3] ? s[2] : s[3];
         const Quad m = m01 > m23 ? m01 : m23;
-        const Half low = __builtin_shufflevector(m, m, 0, 1);
-        const Half high = __builtin_shufflevector(m, m, 2, 3);
-        return max(DoublePair(low), DoublePair(high));
+        std::memcpy(pairs, &m, sizeof m);
     }
 
   private:
