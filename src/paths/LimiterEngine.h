@@ -31,17 +31,18 @@
 // The frames of a block run in chunks of 64, in passes: steps 1 to 5 for the whole chunk,
 // with the input meters (they read only the delayed input), then step 6 (the detector
 // values), then steps 7 to 10 (the limiter's chains), steps 11 and 12 (the transient
-// envelope, which reads only detector values, and the gain), and steps 13 and 14 with the
-// output meters. Each value is still computed by the same operations in the same order as frame by frame;
-// but the half-band sums no longer stand in line with the limiter's loop-carried chains,
-// the sums of several frames run side by side (HalfbandKernels.h), each in the order of
-// the single-frame filter, and a pass short enough for the processor to work on several
-// of its frames at once overlaps their chains instead of waiting for each in turn.
+// envelope, which reads only detector values, and the gain's division), and steps 13 and
+// 14 with the output meters. Each value is still computed by the same operations in the
+// same order as frame by frame; but the half-band sums no longer stand in line with the limiter's
+// loop-carried chains, the sums of several frames run side by side (HalfbandKernels.h), each in the
+// order of the single-frame filter, and a pass short enough for the processor to work on several of
+// its frames at once overlaps their chains instead of waiting for each in turn.
 #pragma once
 
 #include <array>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <type_traits>
 
@@ -248,18 +249,20 @@ class LimiterEngine {
         for (int f = 0; f < Frames; ++f) mids[f] = sums[f];
     }
 
-    // 1 / a and 1 / b. Paired, as one four-lane division: the divider takes a 256-bit
-    // division in the time of a 128-bit one, and each lane is the same IEEE quotient.
-    [[gnu::always_inline]] static void reciprocals(Value a, Value b, Value& ra, Value& rb) {
+    // 1 / a and 1 / b, stored as values 0 and 1 of `to`. Paired, as one four-lane
+    // division and one store: the divider takes a 256-bit division in the time of a
+    // 128-bit one, each lane is the same IEEE quotient, and the reader loads the two
+    // halves apart, so no cross-lane step stands between the division and its use.
+    [[gnu::always_inline]] static void storeReciprocals(Value a, Value b,
+                                                        typename Layout::View to) {
         if constexpr (std::is_same_v<Value, DoublePair>) {
             using Quad = double __attribute__((vector_size(32)));
             const Quad d = Quad{a.v[0], a.v[1], b.v[0], b.v[1]};
             const Quad r = 1.0 / d;
-            ra = Value(__builtin_shufflevector(r, r, 0, 1));
-            rb = Value(__builtin_shufflevector(r, r, 2, 3));
+            std::memcpy(to.pairs, &r, sizeof r);
         } else {
-            ra = Value::both(1.0) / a;
-            rb = Value::both(1.0) / b;
+            to.set(0, Value::both(1.0) / a);
+            to.set(1, Value::both(1.0) / b);
         }
     }
 
@@ -288,13 +291,14 @@ class LimiterEngine {
     // detector values, the dry input, and per frame the smoothed output gain (left lane)
     // and the leveller gain (right lane). Between the limiter's passes (steps 7 to 10,
     // then 11 and 12): the bank envelope E and the detector value each delayed sample was
-    // released with. To the last pass (13 and 14): the limiter gain and the delayed sample.
+    // released with. To the last pass (12, finished, to 14): the gain's two reciprocals
+    // and the delayed sample.
     static constexpr Index kDetectorAt = kInputAt + kChunk;
     static constexpr Index kDryAt = kDetectorAt + kChunk;
     static constexpr Index kGainsAt = kDryAt + kChunk;
     static constexpr Index kBankAt = kGainsAt + kChunk;
-    static constexpr Index kLimiterGainAt = kBankAt + 2 * kChunk;
-    static constexpr Index kDelayedAt = kLimiterGainAt + kChunk;
+    static constexpr Index kGainReciprocalsAt = kBankAt + 2 * kChunk;
+    static constexpr Index kDelayedAt = kGainReciprocalsAt + 2 * kChunk;
     static constexpr Index kReleasedAt = kDelayedAt + kChunk;
     static constexpr int kChunkValues = static_cast<int>(kReleasedAt) + kChunk;
     typename Layout::Array chunk_;
@@ -376,7 +380,9 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
     const auto storedBankEnvelope = [bankValues](Index i) __attribute__((always_inline)) {
         return max(bankValues.get(2 * i), bankValues.get(2 * i + 1));
     };
-    const auto limiterGains = chunk.shifted(kLimiterGainAt);
+    // Frame i's bank gain 1 / max(1, E, envelope) and transient gain 1 / max(1, envelope)
+    // are its values 2i and 2i + 1.
+    const auto gainReciprocals = chunk.shifted(kGainReciprocalsAt);
     const auto delayedValues = chunk.shifted(kDelayedAt);
     const auto releasedValues = chunk.shifted(kReleasedAt);
     std::uint32_t* const ditherWords = ditherWords_.data();
@@ -590,8 +596,8 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
         };
         // 11. Transient envelope: window maximum over N frames, block-convolved with the
         // kernel. It reads only the detector values, so it has a pass of its own, where
-        // the block transforms' calls interrupt no chain held in registers. Step 12 (the
-        // gain) is taken here too: its division's long latency then overlaps the
+        // the block transforms' calls interrupt no chain held in registers. The gain's
+        // division (step 12) is taken here too: its long latency then overlaps the
         // transforms', which leave the processor waiting, instead of keeping the last
         // pass's frames waiting in the scheduler.
         const auto transientPass = [&](auto stepsNoise) __attribute__((always_inline)) {
@@ -609,20 +615,17 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                 const Value envelope =
                     max(convolver.step(window.maximum()) * Value::both(kConvolutionBias),
                         releasedValues.get(i));
-                // 12. Gain: (1 - T) g1 + T g2, written as g1 + T (g2 - g1) so that it is
-                // exactly g1 when both agree and never exceeds g2 (g1 <= g2 because E >= 1).
-                // max(E, 1, envelope) is max(max(1, E), envelope): maxima are exact in
-                // any order, so the bank envelope's floor at 1 is taken here, once.
+                // 12. The bank gain g1 = 1 / max(1, E, envelope) and the transient gain
+                // g2 = 1 / max(1, envelope). max(E, 1, envelope) is max(max(1, E), envelope):
+                // maxima are exact in any order, so the bank envelope's floor at 1 is taken
+                // here, once.
                 const Value flooredEnvelope = max(envelope, Value::both(1.0));
-                Value bankGain;
-                Value transientGain;
-                reciprocals(max(storedBankEnvelope(i), flooredEnvelope), flooredEnvelope, bankGain,
-                            transientGain);
-                limiterGains.set(i, bankGain + Value::both(transient) * (transientGain - bankGain));
+                storeReciprocals(max(storedBankEnvelope(i), flooredEnvelope), flooredEnvelope,
+                                 gainReciprocals.shifted(2 * i));
             }
         };
-        // Steps 13 and 14 and the output measurements. The usual block (Power on, the
-        // meters' usual route, an output to write) has a loop for each combination of
+        // Steps 12 (finished), 13 and 14 and the output measurements. The usual block (Power on,
+        // the meters' usual route, an output to write) has a loop for each combination of
         // requantization, a known-off autoblack and oversampled output meters; a
         // requantized one runs frames in pairs, which share the noise shaper's older taps.
         const auto finish = [&](auto usual, auto requantized, auto autoblackOff,
@@ -634,7 +637,12 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
             MeterFrames::UsualOutputRun usualRun = meterFrames.usualOutputRun();
             // Steps 12 and 13 for frame i, and its output measurements.
             const auto output = [&](Index i) __attribute__((always_inline)) {
-                const Value gain = limiterGains.get(i);
+                // 12, finished. Gain: (1 - T) g1 + T g2, written as g1 + T (g2 - g1) so that
+                // it is exactly g1 when both agree and never exceeds g2 (g1 <= g2 because
+                // E >= 1).
+                const Value bankGain = gainReciprocals.get(2 * i);
+                const Value transientGain = gainReciprocals.get(2 * i + 1);
+                const Value gain = bankGain + Value::both(transient) * (transientGain - bankGain);
 
                 // 13. Output gain, or the bypass.
                 const Value frameGains = gains.get(i);

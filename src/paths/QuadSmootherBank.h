@@ -81,13 +81,11 @@ class QuadSmootherBank {
             // A signed view of the bits compared with 0 is one blend on the sign bit (a
             // vector cast keeps the bits; std::bit_cast would return an AVX vector).
             const Quad towardsLevel = level4 - stage1_[j];
-            const Quad rate1 =
-                (SignedQuad)towardsLevel < 0 ? release_[j] : attack_[j];
+            const Quad rate1 = (SignedQuad)towardsLevel < 0 ? release_[j] : attack_[j];
             stage1_[j] = stage1_[j] + rate1 * towardsLevel;
             if constexpr (kSecondOrder) {
                 const Quad towardsStage1 = stage1_[j] - stage2_[j];
-                const Quad rate2 =
-                    (SignedQuad)towardsStage1 < 0 ? release_[j] : attack_[j];
+                const Quad rate2 = (SignedQuad)towardsStage1 < 0 ? release_[j] : attack_[j];
                 stage2_[j] = stage2_[j] + rate2 * towardsStage1;
             }
         });
