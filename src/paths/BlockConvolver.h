@@ -15,6 +15,16 @@
 // starts so that a block's outputs land on a block boundary, and the first output of a
 // block is read R frames after the frame that completed it.
 //
+// A hot loop takes frames in runs of up to kMaxRun: the run's inputs are stored first,
+// then the transforms of every block they complete run one after the other, then the
+// run's outputs are read. The transforms are short chains of dependent steps; back to
+// back, the processor works on the next while the last one's steps wait, where one frame
+// loop's work between them would keep them apart. The values are those of frame by
+// frame: every output read in a run comes from a block completed at least R frames
+// before it, so from a transform already run; and the line is a run longer (in whole
+// blocks), so that no transform overwrites an output that a frame of its run has still to
+// read.
+//
 // Template over the flavour's layout; all storage is allocated at construction for
 // N = 256 and a ring of 512; configure/reset/clear never allocate.
 #pragma once
@@ -32,11 +42,14 @@ class BlockConvolver {
     using Value = typename Layout::Value;
     static constexpr int kMaxLength = kMaxSmoothingLength;
     static constexpr int kMaxRingLength = kMaxLookAhead;
-    // R plus one block, rounded up to whole blocks (N is a power of two dividing 512).
-    static constexpr int kMaxLineLength = kMaxRingLength + kMaxLength;
+    // Frames per run at most.
+    static constexpr int kMaxRun = 64;
+    // R plus one block, rounded up to whole blocks (N is a power of two dividing 512), plus
+    // a run rounded up to whole blocks.
+    static constexpr int kMaxLineLength = kMaxRingLength + kMaxLength + kMaxLength;
 
     BlockConvolver()
-        : input_(kMaxLength),
+        : input_(kMaxLength + kMaxRun),
           tail_(kMaxLength),
           line_(kMaxLineLength),
           work_(2 * kMaxLength),
@@ -62,7 +75,8 @@ class BlockConvolver {
         }
         length_ = length;
         ringLength_ = ringLength;
-        lineLength_ = ((ringLength + length - 1) / length + 1) * length;
+        lineLength_ = ((ringLength + length - 1) / length + 1) * length +
+                      (kMaxRun + length - 1) / length * length;
         reset();
         return true;
     }
@@ -91,15 +105,29 @@ class BlockConvolver {
     // value.) Take one with cursor(), step it, hand it back with commit().
     class Cursor {
       public:
-        // [audio-thread] One frame: rho in, tau out.
-        Value step(Value rho) {
-            input_.set(0, rho);
-            input_ = input_.from(1);
-            if (--inputLeft_ == 0) [[unlikely]] {
-                owner_->transform();
-                input_ = owner_->input_.view();
-                inputLeft_ = owner_->length_;
+        // [audio-thread] A run of `count` frames (at most kMaxRun): the caller puts their
+        // inputs (rho) at inputs().get(0 .. count - 1), then calls transformRun(count),
+        // then output() once for each frame of the run, in order (tau).
+        typename Layout::View inputs() const { return input_; }
+
+        void transformRun(Index count) {
+            const typename Layout::View blockStart = owner_->input_.view();
+            const Index length = owner_->length_;
+            const Index filled = length - inputLeft_ + count;  // from the block's start
+            Index done = 0;
+            for (; filled - done >= length; done += length) {
+                owner_->transform(blockStart.from(done));
             }
+            if (done > 0) {
+                // The block the run has begun moves to the front (fewer than a run's values).
+                for (Index j = 0; j < filled - done; ++j)
+                    blockStart.set(j, blockStart.get(done + j));
+            }
+            input_ = blockStart.from(filled - done);
+            inputLeft_ = length - (filled - done);
+        }
+
+        Value output() {
             const Value tau = line_.get(0);
             line_ = line_.from(1);
             if (--lineLeft_ == 0) [[unlikely]] {
@@ -107,6 +135,13 @@ class BlockConvolver {
                 lineLeft_ = owner_->lineLength_;
             }
             return tau;
+        }
+
+        // [audio-thread] One frame: rho in, tau out.
+        Value step(Value rho) {
+            input_.set(0, rho);
+            transformRun(1);
+            return output();
         }
 
       private:
@@ -140,10 +175,10 @@ class BlockConvolver {
     }
 
   private:
-    // Out of line: it runs once per block, and inlined it would crowd the frame loop.
-    [[gnu::noinline]] void transform() {
+    // The block whose N inputs `input` holds. Out of line: it runs once per block, and
+    // inlined it would crowd the frame loop.
+    [[gnu::noinline]] void transform(typename Layout::View input) {
         if (overlapAdd_ == nullptr) return;  // never configured: the envelope stays at zero
-        const auto input = input_.view();
         const auto tail = tail_.view();
         const auto line = line_.view();
         const auto work = work_.view();

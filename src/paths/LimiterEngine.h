@@ -72,6 +72,7 @@ class LimiterEngine {
     static constexpr int kChunk = 64;
     static_assert(kChunk == NoiseRun::kStretch, "a whole chunk's dither is one NoiseRun");
     static_assert(kChunk == RequantizerFrames::kRun, "a chunk is one run of the requantizer");
+    static_assert(kChunk <= BlockConvolver<Layout>::kMaxRun, "a chunk is one run of the convolver");
     // Half-band window: the newest 64 samples; the history keeps the 63 before a chunk.
     static constexpr int kHalfbandWindow = 2 * HalfbandCoefficients::kCount;
     static constexpr int kHistoryTail = kHalfbandWindow - 1;
@@ -433,8 +434,8 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
         // The chunk's dither: four generator words per frame, 4 count in all, made before
         // the frames that use them (they do not depend on the audio). Word t of the chunk
         // is kept at 4 (t mod 64) + t / 64. A whole chunk's 256 words are one NoiseRun,
-        // which step 11's pass steps along, one row of four words per frame, in the
-        // throughput its transforms leave free; a shorter chunk draws them one by one.
+        // which step 11's window maxima (a light loop) step along, one row of four words
+        // per frame; a shorter chunk draws them one by one.
         const bool wholeRun = quantize && count == NoiseRun::kStretch;
         NoiseRun noiseRun;
         if (wholeRun) {
@@ -596,15 +597,21 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
         };
         // 11. Transient envelope: window maximum over N frames, block-convolved with the
         // kernel. It reads only the detector values, so it has a pass of its own, where
-        // the block transforms' calls interrupt no chain held in registers. The gain's
-        // division (step 12) is taken here too: its long latency then overlaps the
-        // transforms', which leave the processor waiting, instead of keeping the last
-        // pass's frames waiting in the scheduler.
+        // the block transforms' calls interrupt no chain held in registers: the chunk's
+        // window maxima, then the transforms of the blocks they complete, back to back
+        // (BlockConvolver.h), then the convolved values. The gain's division (step 12) is
+        // taken with those: its long latency would otherwise keep the last pass's frames
+        // waiting in the scheduler.
         const auto transientPass = [&](auto stepsNoise) __attribute__((always_inline)) {
+            const auto windowMaxima = convolver.inputs();
             for (Index i = 0; i < count; ++i) {
                 if constexpr (decltype(stepsNoise)::value) noiseRun.step(ditherWords + 4 * i);
                 window.replace(windowPosition, detectorValues.get(i));
                 windowPosition = (windowPosition + 1) & windowMask;
+                windowMaxima.set(i, window.maximum());
+            }
+            convolver.transformRun(count);
+            for (Index i = 0; i < count; ++i) {
                 // Mathematically the convolved envelope is at least the detector value of
                 // the frame whose audio is released now (every windowed maximum in the sum
                 // covers that frame), but the transform rounds either way. So the
@@ -613,8 +620,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                 // a plateau of value P then gives exactly P, and the released sample can
                 // never exceed full scale.
                 const Value envelope =
-                    max(convolver.step(window.maximum()) * Value::both(kConvolutionBias),
-                        releasedValues.get(i));
+                    max(convolver.output() * Value::both(kConvolutionBias), releasedValues.get(i));
                 // 12. The bank gain g1 = 1 / max(1, E, envelope) and the transient gain
                 // g2 = 1 / max(1, envelope). max(E, 1, envelope) is max(max(1, E), envelope):
                 // maxima are exact in any order, so the bank envelope's floor at 1 is taken
