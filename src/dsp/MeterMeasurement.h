@@ -31,6 +31,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cassert>
 #include <cmath>
 #include <cstdint>
 
@@ -132,11 +133,24 @@ class MeterFrames {
     bool takesUsualRoute() const { return showBank_ && showTransient_ && showLeveller_; }
     // The output half of frame() for a usual block, Power on, on a run's values;
     // `leveller` holds the leveller gain in both lanes. kOversampled: oversampled().
+    // Oversampled, the caller's frames come in chunks of at most kRun, each followed by
+    // endChunk(), so no frame tests for a full run.
     template <bool kOversampled>
     [[gnu::always_inline]] void usualOutputFrame(UsualOutputRun& run, DoublePair gain,
                                                  DoublePair leveller, DoublePair out) const {
         run.att = min(gain * leveller, run.att);
-        measureOutput<kOversampled>(run.peak, run.meanSquare, run.next, out);
+        measureOutput<kOversampled, false>(run.peak, run.meanSquare, run.next, out);
+    }
+    // Oversampled: the chunk's run is finished (its mid values enter the peak), so the
+    // next chunk starts a run of its own. (A block starts with an empty run: endBlock
+    // finishes the last one.) The peak is a maximum, so where runs end does not change
+    // it; each mid value is still taken from its own window.
+    void endChunk(UsualOutputRun& run) const {
+        const int count = static_cast<int>(run.next - history_) / 2 - kHistoryTail;
+        if (count > 0) {
+            run.peak = max(run.peak, finishRun(history_, coefficients_, kernel_, count));
+            run.next = history_ + 2 * kHistoryTail;
+        }
     }
 
     // Whether frame() reads its bankShare argument this block (one of "AttShow" bits 0
@@ -162,16 +176,19 @@ class MeterFrames {
     // The output's peak and mean square, on the record's values or a run's. Oversampled,
     // the output enters the history and the centre sample (31 frames old) is measured;
     // the run's mid values enter the peak when it is full.
-    template <bool kOversampled>
+    // kRunMayFill: the run may fill with this frame (else the caller has seen to it that
+    // it cannot).
+    template <bool kOversampled, bool kRunMayFill = true>
     [[gnu::always_inline]] void measureOutput(DoublePair& peak, DoublePair& meanSquare,
                                               double*& next, DoublePair out) const {
         if constexpr (kOversampled) {
+            assert(next < history_ + 2 * kHistoryLength);
             out.store(next);
             const DoublePair centre = DoublePair::load(next - 2 * kAlignmentDelay);
             peak = max(peak, abs(centre));
             meanSquare = smoothSquare(meanSquare, centre);
             next += 2;
-            if (next == history_ + 2 * kHistoryLength) [[unlikely]] {
+            if (kRunMayFill && next == history_ + 2 * kHistoryLength) [[unlikely]] {
                 peak = max(peak, finishRun(history_, coefficients_, kernel_, kRun));
                 next = history_ + 2 * kHistoryTail;
             }

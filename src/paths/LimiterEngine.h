@@ -73,6 +73,7 @@ class LimiterEngine {
     static_assert(kChunk == NoiseRun::kStretch, "a whole chunk's dither is one NoiseRun");
     static_assert(kChunk == RequantizerFrames::kRun, "a chunk is one run of the requantizer");
     static_assert(kChunk <= BlockConvolver<Layout>::kMaxRun, "a chunk is one run of the convolver");
+    static_assert(kChunk <= MeterFrames::kRun, "a chunk fits in one run of the output meters");
     // Half-band window: the newest 64 samples; the history keeps the 63 before a chunk.
     static constexpr int kHalfbandWindow = 2 * HalfbandCoefficients::kCount;
     static constexpr int kHistoryTail = kHalfbandWindow - 1;
@@ -699,6 +700,7 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                     }
                     Layout::storeFrame(outLeft, outRight, start + i, y);
                 }
+                if constexpr (kOversampledMeters) meterFrames.endChunk(usualRun);
                 meterFrames.endUsualOutputRun(usualRun);
             } else {
                 for (Index i = 0; i < count; ++i) {

@@ -79,10 +79,10 @@ struct TwoRecords {
     }
 
     // As the engine's frame loop runs a block: the input meters over all its frames on
-    // an InputRun first, then the output meters (on a UsualOutputRun on the usual route,
-    // whose frames must all have Power on).
-    void runBlockInPasses(const std::vector<Frame>& frames, std::size_t first,
-                          std::size_t count) {
+    // an InputRun first, then the output meters (on the usual route, whose frames must all
+    // have Power on, on a UsualOutputRun per chunk of at most a run's frames, each
+    // oversampled chunk followed by endChunk).
+    void runBlockInPasses(const std::vector<Frame>& frames, std::size_t first, std::size_t count) {
         single.beginBlock(parameters, rates, drive);
         blocked.beginBlock(parameters, rates, drive);
         MeterFrames block = blocked.frames();
@@ -94,24 +94,31 @@ struct TwoRecords {
             block.inputFrame(inputs, DoublePair(f.dryL, f.dryR));
         }
         block.endInputRun(inputs);
-        MeterFrames::UsualOutputRun outputs = block.usualOutputRun();
-        for (std::size_t i = first; i < first + count; ++i) {
-            const Frame& f = frames[i];
-            if (block.takesUsualRoute()) {
-                const DoublePair gain(f.gainL, f.gainR);
-                const DoublePair leveller = DoublePair(1.0, f.leveller).rightInBoth();
-                const DoublePair out(f.outL, f.outR);
-                if (block.oversampled()) {
-                    block.usualOutputFrame<true>(outputs, gain, leveller, out);
-                } else {
-                    block.usualOutputFrame<false>(outputs, gain, leveller, out);
+        if (block.takesUsualRoute()) {
+            const std::size_t chunk = MeterFrames::kRun;
+            for (std::size_t start = first; start < first + count; start += chunk) {
+                MeterFrames::UsualOutputRun outputs = block.usualOutputRun();
+                for (std::size_t i = start; i < std::min(start + chunk, first + count); ++i) {
+                    const Frame& f = frames[i];
+                    const DoublePair gain(f.gainL, f.gainR);
+                    const DoublePair leveller = DoublePair(1.0, f.leveller).rightInBoth();
+                    const DoublePair out(f.outL, f.outR);
+                    if (block.oversampled()) {
+                        block.usualOutputFrame<true>(outputs, gain, leveller, out);
+                    } else {
+                        block.usualOutputFrame<false>(outputs, gain, leveller, out);
+                    }
                 }
-            } else {
+                if (block.oversampled()) block.endChunk(outputs);
+                block.endUsualOutputRun(outputs);
+            }
+        } else {
+            for (std::size_t i = first; i < first + count; ++i) {
+                const Frame& f = frames[i];
                 block.outputFrame(DoublePair(f.gainL, f.gainR), DoublePair(f.shareL, f.shareR),
                                   f.leveller, DoublePair(f.outL, f.outR), f.powerOn);
             }
         }
-        if (block.takesUsualRoute()) block.endUsualOutputRun(outputs);
         usualRouteTaken |= block.takesUsualRoute();
         blocked.endBlock(block);
     }
