@@ -188,9 +188,18 @@ class RequantizerFrames {
         // most), and it rounds a faded sample below 2^-53 to exact zero, which is what
         // autoblack is for. Unquantized samples take a plain min/max instead
         // (Requantizer::frame), which keeps every bit. With autoblack off the level is
-        // exactly 1, and so is the product.
-        const Half y = kAutoblackOff ? quantized : quantized * level_;
-        return 0.5 * (abs(y + 1.0) - abs(y - 1.0));
+        // exactly 1, and so is the product; y is then the quantized sample itself, on
+        // which the formula is the plain clip: inside full scale y + 1 and y - 1 are exact
+        // and the result is 2y / 2, outside it is 2 / 2 with y's sign, and y is never -0
+        // (the levels are a difference of two integers, +0 where they are equal). So it
+        // takes the min/max there, two operations instead of six.
+        if constexpr (kAutoblackOff) {
+            const Half below = quantized < 1.0 ? quantized : Half{1.0, 1.0};
+            return below > -1.0 ? below : Half{-1.0, -1.0};
+        } else {
+            const Half y = quantized * level_;
+            return 0.5 * (abs(y + 1.0) - abs(y - 1.0));
+        }
     }
 
     RequantizerFrames() = default;
