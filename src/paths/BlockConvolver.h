@@ -120,8 +120,9 @@ class BlockConvolver {
             }
             if (done > 0) {
                 // The block the run has begun moves to the front (fewer than a run's values).
-                for (Index j = 0; j < filled - done; ++j)
+                for (Index j = 0; j < filled - done; ++j) {
                     blockStart.set(j, blockStart.get(done + j));
+                }
             }
             input_ = blockStart.from(filled - done);
             inputLeft_ = length - (filled - done);

@@ -33,10 +33,11 @@
 // values), then steps 7 to 10 (the limiter's chains), steps 11 and 12 (the transient
 // envelope, which reads only detector values, and the gain's division), and steps 13 and
 // 14 with the output meters. Each value is still computed by the same operations in the
-// same order as frame by frame; but the half-band sums no longer stand in line with the limiter's
-// loop-carried chains, the sums of several frames run side by side (HalfbandKernels.h), each in the
-// order of the single-frame filter, and a pass short enough for the processor to work on several of
-// its frames at once overlaps their chains instead of waiting for each in turn.
+// same order as frame by frame; but the half-band sums no longer stand in line with the
+// limiter's loop-carried chains, the sums of several frames run side by side
+// (HalfbandKernels.h), each in the order of the single-frame filter, and a pass short
+// enough for the processor to work on several of its frames at once overlaps their chains
+// instead of waiting for each in turn.
 #pragma once
 
 #include <array>
@@ -631,10 +632,11 @@ void LimiterEngine<Layout>::run(const Sample* inLeft, const Sample* inRight, Sam
                                  gainReciprocals.shifted(2 * i));
             }
         };
-        // Steps 12 (finished), 13 and 14 and the output measurements. The usual block (Power on,
-        // the meters' usual route, an output to write) has a loop for each combination of
-        // requantization, a known-off autoblack and oversampled output meters; a
-        // requantized one runs frames in pairs, which share the noise shaper's older taps.
+        // Steps 12 (finished), 13 and 14 and the output measurements. The usual block
+        // (Power on, the meters' usual route, an output to write) has a loop for each
+        // combination of requantization, a known-off autoblack and oversampled output
+        // meters; a requantized one runs frames in pairs, which share the noise shaper's
+        // older taps.
         const auto finish = [&](auto usual, auto requantized, auto autoblackOff,
                                 auto oversampledMeters) __attribute__((always_inline)) {
             constexpr bool kUsual = decltype(usual)::value;
