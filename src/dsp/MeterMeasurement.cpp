@@ -68,9 +68,10 @@ DoublePair MeterFrames::finishRun(double* history, const double* coefficients,
 
 void MeterMeasurement::endBlock(const MeterFrames& block) {
     DoublePair outPeak = block.outPeak_;
-    if (block.runLength() > 0) {
+    const int count = block.runLength(block.next_);
+    if (count > 0) {
         outPeak = max(outPeak, MeterFrames::finishRun(block.history_, block.coefficients_,
-                                                      block.kernel_, block.runLength()));
+                                                      block.kernel_, count));
     }
     honourResetRequest();
     inPeak_[0] = std::max(inPeak_[0], static_cast<float>(block.inPeak_.left()));

@@ -146,7 +146,7 @@ class MeterFrames {
     // finishes the last one.) The peak is a maximum, so where runs end does not change
     // it; each mid value is still taken from its own window.
     void endChunk(UsualOutputRun& run) const {
-        const int count = static_cast<int>(run.next - history_) / 2 - kHistoryTail;
+        const int count = runLength(run.next);
         if (count > 0) {
             run.peak = max(run.peak, finishRun(history_, coefficients_, kernel_, count));
             run.next = history_ + 2 * kHistoryTail;
@@ -198,8 +198,10 @@ class MeterFrames {
         }
     }
 
-    // Frames in the run so far.
-    int runLength() const { return static_cast<int>(next_ - history_) / 2 - kHistoryTail; }
+    // Frames in the run so far, whose next output goes to `next`.
+    int runLength(const double* next) const {
+        return static_cast<int>(next - history_) / 2 - kHistoryTail;
+    }
 
     // The largest mid-value magnitude of the run's `count` frames; then the run's last 63
     // outputs move to the front, as the history before the next run. Out of line: it runs
